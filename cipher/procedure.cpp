@@ -1,0 +1,84 @@
+// The blowfish procedure: "encrypt KEY TEXT", "decrypt KEY TEXT", "encpass PASSWORD".
+#include "cipher/procedure.h"
+
+#include <cstring>
+
+#include "cipher/text_cipher.h"
+#include "plugin/platform.h"
+#include "plugin/reply.h"
+
+char *next_word(char **cursor, char separator) {
+    char *p = *cursor;
+    while (*p == separator)
+        ++p;
+    char *const word = p;
+    while (*p != separator && *p != '\0')
+        ++p;
+    if (*p == separator) {
+        *p++ = '\0';
+        while (*p == separator)
+            ++p;
+    }
+    *cursor = p;
+    return word;
+}
+
+namespace {
+
+// A result that does not fit in a reply line would be cut and no longer decrypt (or
+// no longer be the plain text), so it is refused instead of replied in part.
+void reply_whole(char *buffer, const char *result) {
+    if (std::strlen(result) > REPLY_RESULT_MAX)
+        reply_fail(buffer, "STRING", "String too long");
+    else
+        reply_ok(buffer, result);
+}
+
+void encrypt_or_decrypt(char *buffer, char *cursor, bool encrypt) {
+    const char *key = next_word(&cursor, ' ');
+    const char *text = cursor;
+    if (key[0] == '\0') {
+        reply_fail(buffer, "KEY", "Invalid Key");
+        return;
+    }
+    if (text[0] == '\0') {
+        reply_fail(buffer, "STRING", "Invalid String");
+        return;
+    }
+    // The cipher text's length is known in advance: refuse before doing the work.
+    if (encrypt && blocks_of(std::strlen(text)) > REPLY_RESULT_MAX / 12) {
+        reply_fail(buffer, "STRING", "String too long");
+        return;
+    }
+    char *result = encrypt ? text_encrypt(key, text) : text_decrypt(key, text);
+    if (result == nullptr) {
+        reply_fail(buffer, "MEMORY", "Out of memory");
+        return;
+    }
+    reply_whole(buffer, result);
+    heap_release(result);
+}
+
+} // namespace
+
+int LUPEX_CALL blowfish(void *, void *, char *buffer, void *, int, int) {
+    if (buffer == nullptr)
+        return PROC_RESULT;
+    char *cursor = buffer;
+    const char *command = next_word(&cursor, ' ');
+    // Subcommands compare byte for byte: "Encrypt" is not "encrypt".
+    if (std::strcmp(command, "encrypt") == 0 || std::strcmp(command, "decrypt") == 0) {
+        encrypt_or_decrypt(buffer, cursor, command[0] == 'e');
+    } else if (std::strcmp(command, "encpass") == 0) {
+        if (cursor[0] == '\0') {
+            reply_fail(buffer, "STRING", "Invalid String");
+        } else {
+            char hash[16];
+            pass_hash(cursor, hash);
+            reply_ok(buffer, hash);
+        }
+    } else {
+        reply_fail(buffer, "FUNC", "Unknown subfunction");
+    }
+    return PROC_RESULT;
+}

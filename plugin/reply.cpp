@@ -1,0 +1,28 @@
+#include "plugin/reply.h"
+
+namespace {
+
+// Copies `text` to `out`, stopping at `last` (where the terminator goes).
+char *put(char *out, char *last, const char *text) {
+    while (out < last && *text != '\0')
+        *out++ = *text++;
+    return out;
+}
+
+} // namespace
+
+void reply_ok(char *buffer, const char *result) {
+    char *const last = buffer + REPLY_MAX;
+    char *out = put(buffer, last, "+OK ");
+    out = put(out, last, result);
+    *out = '\0';
+}
+
+void reply_fail(char *buffer, const char *code, const char *message) {
+    char *const last = buffer + REPLY_MAX;
+    char *out = put(buffer, last, "-");
+    out = put(out, last, code);
+    out = put(out, last, " ");
+    out = put(out, last, message);
+    *out = '\0';
+}

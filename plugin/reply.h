@@ -1,0 +1,22 @@
+// The reply line every procedure leaves in the host buffer, written from its first
+// byte: "+OK <result>" or "-<code> <message>".
+#pragma once
+
+#include <cstddef>
+
+#include "lupex.h"
+
+constexpr int PROC_RESULT = LUPEX_PROC_RESULT;
+
+// Longest reply line, terminator not counted. Hosts are promised that a reply never
+// needs more than 1,024 bytes, so anything longer is cut here.
+constexpr std::size_t REPLY_MAX = LUPEX_REPLY_MAX;
+
+// Longest result that reply_ok writes whole: REPLY_MAX less "+OK ".
+constexpr std::size_t REPLY_RESULT_MAX = REPLY_MAX - 4;
+
+// "+OK " and `result`, cut at REPLY_MAX characters. `result` must not overlap `buffer`.
+void reply_ok(char *buffer, const char *result);
+
+// "-", `code`, a blank and `message`, cut at REPLY_MAX characters.
+void reply_fail(char *buffer, const char *code, const char *message);

@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Every test, on a fresh machine too: installs what is missing, then builds and runs
+# the suite in each configuration. Ends with one line "N passed, N failed" counting
+# the stages below; any failed stage makes the exit status non-zero.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+jobs=$(nproc)
+passed=0 failed=0 failed_names=()
+
+stage() {
+  local name=$1; shift
+  echo
+  echo "=== $name"
+  local start=$SECONDS
+  if "$@"; then
+    passed=$((passed + 1)); echo "=== $name: passed ($((SECONDS - start)) s)"
+  else
+    failed=$((failed + 1)); failed_names+=("$name"); echo "=== $name: FAILED ($((SECONDS - start)) s)"
+  fi
+}
+
+build() { cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j "$jobs" "${@:2}" >/dev/null; }
+run_ctest() { ctest --preset "$1" --timeout 600; }
+
+native() { build native && run_ctest native; }
+i386() { build i386 --target lupex_tests lupex-host && run_ctest i386; }
+win32() { build win32 --target lupex lupex-host && bash tests/windows_exports.sh build/win32/lupex.dll i686; }
+win64() {
+  build win64 && bash tests/windows_exports.sh build/win64/lupex.dll x86_64 || return 1
+  # One throw-away Wine prefix for the whole run.
+  LUPEX_WINEPREFIX=$(mktemp -d /tmp/lupex-wine.XXXXXX)
+  export LUPEX_WINEPREFIX
+  run_ctest win64
+  local rc=$?
+  WINEPREFIX=$LUPEX_WINEPREFIX /usr/lib/wine/wineserver -k 2>/dev/null
+  rm -rf "$LUPEX_WINEPREFIX"
+  return $rc
+}
+
+stage setup bash scripts/setup.sh
+stage "native build and tests" native
+stage "32-bit x86 tests under qemu-i386" i386
+stage "win32 lupex.dll export checks" win32
+stage "win64 lupex.dll: export checks, tests under Wine" win64
+
+echo
+[ $failed -eq 0 ] || echo "failed stages: ${failed_names[*]}"
+echo "stages: $passed passed, $failed failed"
+[ $failed -eq 0 ]

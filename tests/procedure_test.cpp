@@ -1,0 +1,178 @@
+// The blowfish procedure through its export: the request table, round trips, the
+// length limit, allocation failure and concurrent calls.
+#include <cstring>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "cipher/procedure.h"
+#include "plugin/heap_hooks.h"
+#include "support.h"
+
+#include "replies.inc"
+
+namespace {
+
+lupex_procedure procedure_named(const std::string &name) {
+    if (name == "blowfish")
+        return blowfish;
+    if (name == "md5")
+        return md5;
+    if (name == "dllinfo")
+        return dllinfo;
+    return nullptr;
+}
+
+std::string payload(const std::string &reply) {
+    EXPECT_EQ(reply.substr(0, 4), "+OK ") << reply;
+    return reply.size() >= 4 ? reply.substr(4) : std::string();
+}
+
+} // namespace
+
+TEST(ReplyTable, EveryRequestGetsItsExactReply) {
+    auto rows = table_rows(replies_table);
+    ASSERT_GT(rows.size(), 40u);
+    for (const auto &row : rows) {
+        ASSERT_EQ(row.size(), 3u) << row[0];
+        lupex_procedure procedure = procedure_named(row[0]);
+        ASSERT_NE(procedure, nullptr) << row[0];
+        const std::string request = unescape(row[1]);
+        EXPECT_EQ(call_export(procedure, request), unescape(row[2]))
+            << row[0] << " '" << row[1] << "'";
+    }
+}
+
+TEST(NextWord, SplitsInPlaceAndLeavesTheRemainder) {
+    struct Case {
+        const char *line;
+        const char *word;
+        const char *remainder;
+    } cases[] = {
+        {"", "", ""},
+        {"   ", "", ""},
+        {"one", "one", ""},
+        {"one ", "one", ""},
+        {"  one   two  three ", "one", "two  three "},
+        {"\tone two", "\tone", "two"},
+    };
+    for (const auto &c : cases) {
+        std::string line = c.line;
+        char *cursor = line.data();
+        const char *word = next_word(&cursor, ' ');
+        EXPECT_STREQ(word, c.word) << "'" << c.line << "'";
+        EXPECT_STREQ(cursor, c.remainder) << "'" << c.line << "'";
+        EXPECT_EQ(*cursor == '\0', std::strlen(c.remainder) == 0);
+    }
+}
+
+TEST(Blowfish, EncryptThenDecryptGivesTheTextBackUpTo672Bytes) {
+    for (std::size_t n = 1; n <= 672; ++n) {
+        // Random bytes 1..255 with blanks among them, never a blank first (the
+        // remainder starts at the first non-blank).
+        std::string text = random_text(n, static_cast<unsigned>(n));
+        for (std::size_t i = 0; i < n; i += 7)
+            text[i] = ' ';
+        text[0] = 'x';
+        const std::string key = "k" + random_text(n % 20, 1000 + n, 33, 255);
+        std::string cipher = payload(call_export(blowfish, "encrypt " + key + " " + text));
+        ASSERT_EQ(cipher.size(), 12 * ((n + 7) / 8)) << n;
+        EXPECT_EQ(payload(call_export(blowfish, "decrypt " + key + " " + cipher)), text) << n;
+    }
+}
+
+TEST(Blowfish, ResultsLongerThanAReplyAreRefusedWhole) {
+    const std::string too_long = "-STRING String too long";
+    for (std::size_t n : {673u, 680u, 1000u, 5000u}) {
+        SCOPED_TRACE(n);
+        EXPECT_EQ(call_export(blowfish, "encrypt key " + std::string(n, 'a')), too_long);
+    }
+    // A decryption result of more than 1,019 bytes: 1,536 characters decode to 1,024
+    // bytes (none of them zero under this key).
+    std::string cipher;
+    for (int i = 0; i < 128; ++i)
+        cipher += "zzzzzzzzzzzz";
+    const std::string plain = call_export(blowfish, "decrypt key " + cipher);
+    EXPECT_EQ(plain, too_long);
+}
+
+TEST(Blowfish, PasswordsAgreeingInTheirFirst72BytesHashAlike) {
+    const std::string first72 = random_text(72, 7, 33, 126);
+    const std::string a = call_export(blowfish, "encpass " + first72 + "tail one");
+    const std::string b = call_export(blowfish, "encpass " + first72 + "another tail");
+    EXPECT_EQ(a, b);
+    EXPECT_EQ(a.size(), 17u);
+    EXPECT_NE(a, call_export(blowfish, "encpass " + first72.substr(0, 71) + "#"));
+}
+
+TEST(Procedures, NullBufferIsLeftAlone) {
+    EXPECT_EQ(blowfish(nullptr, nullptr, nullptr, nullptr, 0, 0), LUPEX_PROC_RESULT);
+    EXPECT_EQ(md5(nullptr, nullptr, nullptr, nullptr, 0, 0), LUPEX_PROC_RESULT);
+    EXPECT_EQ(dllinfo(nullptr, nullptr, nullptr, nullptr, 0, 0), LUPEX_PROC_RESULT);
+}
+
+TEST(Procedures, BufferJustLargeEnoughForTheRequestAndAReply) {
+    // The host contract: at least 1,024 bytes. Replies never need more.
+    const std::string text(672, 'q');
+    std::string reply = call_export(blowfish, "encrypt k " + text, LUPEX_BUFFER_MIN);
+    EXPECT_EQ(reply.size(), 4 + 1008u);
+}
+
+TEST(Procedures, ConcurrentCallsGiveTheSameRepliesAsSequentialOnes) {
+    std::vector<std::string> requests;
+    for (int i = 0; i < 64; ++i) {
+        const std::string text = random_text(1 + i * 9 % 600, i, 33, 255);
+        requests.push_back("encrypt key" + std::to_string(i) + " " + text);
+        requests.push_back("encpass password " + std::to_string(i));
+    }
+    std::vector<std::string> expected;
+    for (const auto &r : requests)
+        expected.push_back(call_export(blowfish, r));
+    for (std::size_t i = 0, encrypted = requests.size(); i < encrypted; i += 2) {
+        requests.push_back("decrypt key" + std::to_string(i / 2) + " " + expected[i].substr(4));
+        expected.push_back(call_export(blowfish, requests.back()));
+    }
+
+    constexpr int thread_count = 8;
+    std::vector<std::vector<std::string>> seen(thread_count);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < thread_count; ++t)
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < 3; ++round)
+                for (std::size_t i = 0; i < requests.size(); ++i) {
+                    const std::size_t k = (i + static_cast<std::size_t>(t) * 17) % requests.size();
+                    std::vector<char> buffer(LUPEX_BUFFER_MIN + requests[k].size());
+                    std::memcpy(buffer.data(), requests[k].c_str(), requests[k].size() + 1);
+                    blowfish(nullptr, nullptr, buffer.data(), nullptr, 0, 0);
+                    if (buffer.data() != expected[k])
+                        seen[t].push_back(requests[k]);
+                }
+        });
+    for (auto &thread : threads)
+        thread.join();
+    for (int t = 0; t < thread_count; ++t)
+        EXPECT_TRUE(seen[t].empty()) << "thread " << t << " got a different reply for "
+                                     << seen[t].size() << " requests";
+}
+
+#ifndef _WIN32
+// The POSIX heap's test seam lets every allocation of a call fail in turn.
+TEST(Procedures, FailedAllocationRepliesOutOfMemoryAndLeavesNothing) {
+    const std::string requests[] = {"encrypt key some text", "decrypt key abcdefghijklm"};
+    for (const auto &request : requests) {
+        for (long n = 0; n < 2; ++n) {
+            SCOPED_TRACE(request + " failing allocation " + std::to_string(n));
+            const long live = heap_hooks_live_blocks();
+            heap_hooks_fail_allocation(n);
+            EXPECT_EQ(call_export(blowfish, request), "-MEMORY Out of memory");
+            heap_hooks_fail_allocation(-1);
+            EXPECT_EQ(heap_hooks_live_blocks(), live);
+        }
+    }
+    // Every other call allocates nothing and cannot fail.
+    heap_hooks_fail_allocation(0);
+    EXPECT_EQ(call_export(blowfish, "encpass pw").substr(0, 5), "+OK +");
+    EXPECT_EQ(call_export(md5, "abc").substr(0, 4), "+OK ");
+    heap_hooks_fail_allocation(-1);
+}
+#endif

@@ -1,0 +1,89 @@
+// The plug-in frame: the reply line and its length limit, dllinfo, the hooks, the heap.
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "plugin/platform.h"
+#include "plugin/reply.h"
+#include "support.h"
+
+namespace {
+
+// A host buffer of exactly `capacity` bytes with guard bytes behind it.
+struct GuardedBuffer {
+    static constexpr std::size_t guard = 32;
+    std::vector<char> bytes;
+    explicit GuardedBuffer(std::size_t capacity) : bytes(capacity + guard, '\x77') {
+        bytes[0] = '\0';
+    }
+    char *data() { return bytes.data(); }
+    bool guard_intact() const {
+        for (std::size_t i = bytes.size() - guard; i < bytes.size(); ++i)
+            if (bytes[i] != '\x77')
+                return false;
+        return true;
+    }
+};
+
+} // namespace
+
+TEST(Reply, SuccessLinesAreCutAt1023Characters) {
+    struct Case {
+        std::size_t result_length;
+        std::size_t line_length;
+    } cases[] = {{0, 4}, {1, 5}, {1018, 1022}, {1019, 1023}, {1020, 1023}, {5000, 1023}};
+    for (const auto &c : cases) {
+        GuardedBuffer buffer(LUPEX_BUFFER_MIN);
+        const std::string result(c.result_length, 'r');
+        reply_ok(buffer.data(), result.c_str());
+        EXPECT_EQ(std::strlen(buffer.data()), c.line_length) << c.result_length;
+        EXPECT_EQ(std::string(buffer.data()), ("+OK " + result).substr(0, 1023));
+        EXPECT_TRUE(buffer.guard_intact()) << c.result_length;
+    }
+}
+
+TEST(Reply, FailureLinesAreCutTooAndNeverUsedAsAFormat) {
+    GuardedBuffer buffer(LUPEX_BUFFER_MIN);
+    reply_fail(buffer.data(), "KEY", "Invalid Key");
+    EXPECT_STREQ(buffer.data(), "-KEY Invalid Key");
+    reply_fail(buffer.data(), "%s%n", "%x %s");
+    EXPECT_STREQ(buffer.data(), "-%s%n %x %s");
+    const std::string message(2000, 'm');
+    reply_fail(buffer.data(), "CODE", message.c_str());
+    EXPECT_EQ(std::strlen(buffer.data()), 1023u);
+    EXPECT_TRUE(buffer.guard_intact());
+}
+
+TEST(Dllinfo, SameReplyWhateverTheBufferHeld) {
+    const std::string expected = call_export(dllinfo, "");
+    EXPECT_EQ(expected.rfind("+OK lupex.dll 20720 ", 0), 0u) << expected;
+    for (const std::string request : {std::string("x"), std::string("  blanks  "),
+                                      std::string("encrypt key text"),
+                                      std::string(1023, 'z'), std::string(5000, 'y')})
+        EXPECT_EQ(call_export(dllinfo, request), expected);
+}
+
+TEST(Hooks, LoadDllDoesNothingAndUnloadDllAnswersOne) {
+    LoadDll(nullptr);
+    int value = 42;
+    LoadDll(&value);
+    EXPECT_EQ(value, 42);
+    for (int reason : {0, 1, -1, 0x7fffffff})
+        EXPECT_EQ(UnloadDll(reason), 1);
+}
+
+TEST(Heap, BlocksComeZeroedAndNullReleasesAreHarmless) {
+    heap_release(nullptr);
+    for (std::size_t size : {1u, 9u, 4096u, 100000u}) {
+        auto *block = static_cast<unsigned char *>(heap_alloc_zeroed(size));
+        ASSERT_NE(block, nullptr);
+        for (std::size_t i = 0; i < size; ++i)
+            ASSERT_EQ(block[i], 0) << i;
+        std::memset(block, 0xab, size);
+        heap_release(block);
+    }
+    EXPECT_EQ(heap_alloc_zeroed(SIZE_MAX), nullptr);
+    EXPECT_EQ(heap_alloc_zeroed(SIZE_MAX - 8), nullptr);
+}

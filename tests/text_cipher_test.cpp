@@ -1,0 +1,166 @@
+// The text format: lengths, round trips, the alphabet, short and odd cipher texts,
+// OpenSSL as an oracle, and the wiping of working memory.
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+#include <gtest/gtest.h>
+
+#include "cipher/alphabet.h"
+#include "cipher/blowfish.h"
+#include "cipher/text_cipher.h"
+#include "plugin/heap_hooks.h"
+#include "plugin/platform.h"
+#include "support.h"
+
+#ifdef LUPEX_HAVE_OPENSSL
+#include <openssl/blowfish.h>
+#endif
+
+namespace {
+
+struct Released {
+    void operator()(char *block) const { heap_release(block); }
+};
+using Text = std::unique_ptr<char, Released>;
+
+std::string encrypt(const std::string &key, const std::string &text) {
+    Text result(text_encrypt(key.c_str(), text.c_str()));
+    EXPECT_NE(result, nullptr);
+    return result ? result.get() : "";
+}
+
+std::string decrypt(const std::string &key, const std::string &text) {
+    Text result(text_decrypt(key.c_str(), text.c_str()));
+    EXPECT_NE(result, nullptr);
+    return result ? result.get() : "";
+}
+
+const std::string alphabet = "./0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
+
+} // namespace
+
+TEST(Alphabet, IndexIsThePositionOrZero) {
+    for (int c = 0; c < 256; ++c) {
+        const auto pos = alphabet.find(static_cast<char>(c));
+        EXPECT_EQ(alphabet_index(static_cast<char>(c)), pos == std::string::npos ? 0 : pos) << c;
+    }
+}
+
+TEST(TextCipher, TwelveCharactersPerStartedBlock) {
+    struct Case {
+        std::size_t n, characters;
+    } cases[] = {{1, 12}, {7, 12}, {8, 12}, {9, 24}, {16, 24}, {100, 156}};
+    for (const auto &c : cases)
+        EXPECT_EQ(encrypt("key", std::string(c.n, 'x')).size(), c.characters) << c.n;
+}
+
+TEST(TextCipher, RoundTripsEveryLengthUpTo200) {
+    for (std::size_t n = 1; n <= 200; ++n) {
+        const std::string text = random_text(n, static_cast<unsigned>(n));
+        const std::string key = random_text(1 + n % 80, 500 + static_cast<unsigned>(n));
+        const std::string cipher = encrypt(key, text);
+        for (std::size_t i = 0; i < cipher.size(); ++i) {
+            ASSERT_NE(alphabet.find(cipher[i]), std::string::npos);
+            // The sixth character of each half holds only bits 30-31.
+            if (i % 6 == 5)
+                ASSERT_NE(std::string("./01").find(cipher[i]), std::string::npos) << cipher;
+        }
+        ASSERT_EQ(decrypt(key, cipher), text) << n;
+    }
+}
+
+TEST(TextCipher, ShortGroupsReadZeroForMissingCharacters) {
+    // 5 characters make one block, 13 make two; the missing ones count as '.'.
+    for (const std::string cipher : {"abcde", "abcdefghijklm", "Z"}) {
+        std::string padded = cipher;
+        padded.append((12 - cipher.size() % 12) % 12, '.');
+        const std::string short_plain = decrypt("key", cipher);
+        EXPECT_EQ(short_plain, decrypt("key", padded)) << cipher;
+        EXPECT_LE(short_plain.size(), 8 * ((cipher.size() + 11) / 12));
+    }
+}
+
+TEST(TextCipher, CharactersOutsideTheAlphabetDecodeAsDot) {
+    EXPECT_EQ(decrypt("key", "!bcdef ghijk"), decrypt("key", ".bcdef.ghijk"));
+    EXPECT_EQ(decrypt("key", "\x80\xff\t~-_+=?*ab"), decrypt("key", "..........ab"));
+}
+
+TEST(TextCipher, WrongKeyResultEndsAtTheFirstZeroByte) {
+    const std::string cipher = encrypt("right key", random_text(64, 9, 1, 255));
+    for (int k = 0; k < 20; ++k) {
+        const std::string key = "wrong key " + std::to_string(k);
+        // The raw blocks as block_decrypt gives them.
+        BoxSet boxes;
+        box_setup(&boxes, reinterpret_cast<const unsigned char *>(key.data()), key.size());
+        std::string raw;
+        for (std::size_t g = 0; g < cipher.size(); g += 12) {
+            std::uint32_t right = decode_half(cipher.data() + g);
+            std::uint32_t left = decode_half(cipher.data() + g + 6);
+            block_decrypt(&boxes, left, right);
+            for (std::uint32_t half : {left, right})
+                for (int shift = 24; shift >= 0; shift -= 8)
+                    raw += static_cast<char>(half >> shift);
+        }
+        EXPECT_EQ(decrypt(key, cipher), raw.substr(0, raw.find('\0')));
+    }
+}
+
+TEST(TextCipher, EmptyKeyGivesTheTextBack) {
+    EXPECT_EQ(encrypt("", "plain text"), "plain text");
+    EXPECT_EQ(decrypt("", "cipher text"), "cipher text");
+}
+
+#ifdef LUPEX_HAVE_OPENSSL
+// An independent encoder over OpenSSL's ECB Blowfish.
+std::string reference_encrypt(const std::string &key, const std::string &text) {
+    BF_KEY schedule;
+    BF_set_key(&schedule, static_cast<int>(key.size()),
+               reinterpret_cast<const unsigned char *>(key.data()));
+    std::string padded = text;
+    padded.append((8 - text.size() % 8) % 8, '\0');
+    std::string out;
+    for (std::size_t i = 0; i < padded.size(); i += 8) {
+        unsigned char block[8];
+        BF_ecb_encrypt(reinterpret_cast<const unsigned char *>(padded.data() + i), block,
+                       &schedule, BF_ENCRYPT);
+        for (int half : {4, 0}) {
+            std::uint32_t v = std::uint32_t{block[half]} << 24 | block[half + 1] << 16 |
+                              block[half + 2] << 8 | block[half + 3];
+            for (int c = 0; c < 6; ++c, v >>= 6)
+                out += alphabet[v & 63];
+        }
+    }
+    return out;
+}
+
+TEST(TextCipher, AgreesWithAnOpenSSLReference) {
+    for (std::size_t n = 1; n <= 100; ++n) {
+        const std::string text = random_text(n, 77 + static_cast<unsigned>(n));
+        const std::string key = random_text(1 + (n * 7) % 90, static_cast<unsigned>(n));
+        ASSERT_EQ(encrypt(key, text), reference_encrypt(key, text)) << n;
+    }
+}
+#endif
+
+#ifndef _WIN32
+namespace {
+std::vector<std::string> released_blocks;
+void keep_released(const unsigned char *block, std::size_t bytes) {
+    released_blocks.emplace_back(reinterpret_cast<const char *>(block), bytes);
+}
+} // namespace
+
+TEST(TextCipher, ReleasedWorkingMemoryHoldsNoPlainText) {
+    const std::string secret = "attack at dawn, bring the plans";
+    released_blocks.clear();
+    heap_hooks_observe_release(keep_released);
+    const std::string cipher = encrypt("the key", secret);
+    EXPECT_EQ(decrypt("the key", cipher), secret);
+    heap_hooks_observe_release(nullptr);
+    // Working copies of both calls and the decryption result.
+    ASSERT_EQ(released_blocks.size(), 4u);
+    for (const auto &block : released_blocks)
+        EXPECT_EQ(block.find_first_not_of('\0'), std::string::npos) << "a block was not wiped";
+}
+#endif
