@@ -64,6 +64,7 @@ void encrypt_or_decrypt(char *buffer, char *cursor, bool encrypt) {
 int LUPEX_CALL blowfish(void *, void *, char *buffer, void *, int, int) {
     if (buffer == nullptr)
         return PROC_RESULT;
+    const std::size_t request_length = std::strlen(buffer);
     char *cursor = buffer;
     const char *command = next_word(&cursor, ' ');
     // Subcommands compare byte for byte: "Encrypt" is not "encrypt".
@@ -80,5 +81,6 @@ int LUPEX_CALL blowfish(void *, void *, char *buffer, void *, int, int) {
     } else {
         reply_fail(buffer, "FUNC", "Unknown subfunction");
     }
+    clear_request_tail(buffer, request_length);
     return PROC_RESULT;
 }

@@ -12,9 +12,10 @@ int LUPEX_CALL md5(void *, void *, char *buffer, void *, int, int) {
         reply_fail(buffer, "-STRING", "Enter a string to encrypt");
         return PROC_RESULT;
     }
+    const std::size_t length = std::strlen(buffer);
     DigestContext ctx;
     digest_init(&ctx);
-    digest_update(&ctx, buffer, std::strlen(buffer));
+    digest_update(&ctx, buffer, length);
     unsigned char digest[16];
     digest_final(digest, &ctx);
 
@@ -26,5 +27,6 @@ int LUPEX_CALL md5(void *, void *, char *buffer, void *, int, int) {
     }
     hex[32] = '\0';
     reply_ok(buffer, hex);
+    clear_request_tail(buffer, length);
     return PROC_RESULT;
 }

@@ -1,5 +1,9 @@
 #include "plugin/reply.h"
 
+#include <cstring>
+
+#include "plugin/platform.h"
+
 namespace {
 
 // Copies `text` to `out`, stopping at `last` (where the terminator goes).
@@ -25,4 +29,10 @@ void reply_fail(char *buffer, const char *code, const char *message) {
     out = put(out, last, " ");
     out = put(out, last, message);
     *out = '\0';
+}
+
+void clear_request_tail(char *buffer, std::size_t request_length) {
+    const std::size_t reply_length = std::strlen(buffer);
+    if (request_length > reply_length + 1)
+        wipe_memory(buffer + reply_length + 1, request_length - reply_length - 1);
 }

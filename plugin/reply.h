@@ -20,3 +20,8 @@ void reply_ok(char *buffer, const char *result);
 
 // "-", `code`, a blank and `message`, cut at REPLY_MAX characters.
 void reply_fail(char *buffer, const char *code, const char *message);
+
+// Zeroes what is left of a request of `request_length` characters behind the reply
+// line written over it, so that no part of a key, password or text stays in the
+// host's buffer after the call. Writes only inside the request's own extent.
+void clear_request_tail(char *buffer, std::size_t request_length);

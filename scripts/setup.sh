@@ -12,7 +12,7 @@ packages=(
   libclang-rt-14-dev
 )
 case "${1:-}" in
-  --native) packages=(cmake g++) ;;
+  --native) packages=(cmake g++ googletest) ;;
 esac
 
 missing=()

@@ -111,6 +111,31 @@ TEST(Procedures, NullBufferIsLeftAlone) {
     EXPECT_EQ(dllinfo(nullptr, nullptr, nullptr, nullptr, 0, 0), LUPEX_PROC_RESULT);
 }
 
+TEST(Procedures, NothingOfTheRequestStaysBehindTheReply) {
+    struct Case {
+        lupex_procedure procedure;
+        const char *request;
+    } cases[] = {
+        {blowfish, "encpass a rather long password, longer than its hash"},
+        {blowfish, "encrypt the-key"},
+        {blowfish, "Encrypt the-key a text that is refused"},
+        {blowfish, "decrypt the-key abcdefghijklmnopqrstuvwxyz0123456789"},
+        {md5, "a text much longer than the thirty-six characters of the reply"},
+    };
+    for (const auto &c : cases) {
+        const std::string request = c.request;
+        std::vector<char> buffer(LUPEX_BUFFER_MIN, '\x33');
+        std::memcpy(buffer.data(), request.c_str(), request.size() + 1);
+        c.procedure(nullptr, nullptr, buffer.data(), nullptr, 0, 0);
+        const std::size_t reply = std::strlen(buffer.data());
+        for (std::size_t i = reply; i <= request.size(); ++i)
+            ASSERT_EQ(buffer[i], '\0') << request << " at " << i;
+        // Past the request's own extent the buffer is not touched.
+        for (std::size_t i = std::max(reply, request.size()) + 1; i < buffer.size(); ++i)
+            ASSERT_EQ(buffer[i], '\x33') << request << " at " << i;
+    }
+}
+
 TEST(Procedures, BufferJustLargeEnoughForTheRequestAndAReply) {
     // The host contract: at least 1,024 bytes. Replies never need more.
     const std::string text(672, 'q');
