@@ -13,9 +13,13 @@
  * at least LUPEX_BUFFER_MIN (1,024) bytes, and at least the request plus its
  * terminator. Every procedure returns LUPEX_PROC_RESULT (3), whatever the reply.
  *
+ *   char buffer[LUPEX_BUFFER_MIN] = "encrypt secret Hello, world";
+ *   blowfish(0, 0, buffer, 0, 0, 0);     // buffer: "+OK 26FVP/Vur1q.7J5YR0oj5Ks1"
+ *
  * All five exports use the stdcall convention on 32-bit x86 (the callee removes its
- * arguments) and the platform's only convention elsewhere. Calls from several threads
- * at once are safe: the library keeps nothing between calls.
+ * arguments; the names are undecorated) and the platform's only convention
+ * elsewhere. Calls from several threads at once are safe: the library keeps nothing
+ * between calls.
  */
 #ifndef LUPEX_H
 #define LUPEX_H
@@ -54,7 +58,10 @@ LUPEX_API void LUPEX_CALL LoadDll(void *load_info);
 LUPEX_API int LUPEX_CALL UnloadDll(int reason);
 
 /* "encrypt KEY TEXT", "decrypt KEY TEXT", "encpass PASSWORD". Words are separated by
- * blanks; TEXT and PASSWORD are the rest of the line, inner and trailing blanks kept. */
+ * blanks; TEXT and PASSWORD are the rest of the line, inner and trailing blanks kept.
+ * Only the first 72 bytes of KEY or PASSWORD count. A TEXT of more than 672 bytes
+ * to encrypt is refused ("-STRING String too long"): its cipher text would not fit
+ * in one reply line. */
 LUPEX_API int LUPEX_CALL blowfish(void *host_a, void *host_b, char *buffer, void *host_d,
                                   int host_e, int host_f);
 
