@@ -24,9 +24,10 @@ run_ctest() { ctest --preset "$1" --timeout 600; }
 
 native() { build native && run_ctest native; }
 i386() { build i386 --target lupex_tests lupex-host && run_ctest i386; }
-win32() { build win32 --target lupex lupex-host && bash tests/windows_exports.sh build/win32/lupex.dll i686; }
+dll_checks() { bash tests/windows_exports.sh "$@" && bash tests/windows_resource.sh "$@"; }
+win32() { build win32 --target lupex lupex-host && dll_checks build/win32/lupex.dll i686; }
 win64() {
-  build win64 && bash tests/windows_exports.sh build/win64/lupex.dll x86_64 || return 1
+  build win64 && dll_checks build/win64/lupex.dll x86_64 || return 1
   # One throw-away Wine prefix for the whole run.
   LUPEX_WINEPREFIX=$(mktemp -d /tmp/lupex-wine.XXXXXX)
   export LUPEX_WINEPREFIX
@@ -40,8 +41,8 @@ win64() {
 stage setup bash scripts/setup.sh
 stage "native build and tests" native
 stage "32-bit x86 tests under qemu-i386" i386
-stage "win32 lupex.dll export checks" win32
-stage "win64 lupex.dll: export checks, tests under Wine" win64
+stage "win32 lupex.dll: export and version resource checks" win32
+stage "win64 lupex.dll: export and version resource checks, tests under Wine" win64
 
 echo
 [ $failed -eq 0 ] || echo "failed stages: ${failed_names[*]}"
