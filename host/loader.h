@@ -17,6 +17,10 @@ Library *library_open(const std::string &path, std::string &error);
 // The export `name`, or null when the library has none of that name.
 void *library_symbol(Library *library, const char *name);
 
+// The ordinal under which the library exports `name`, or 0 when the library has no
+// such export or its format has no ordinals (ELF).
+unsigned library_ordinal(Library *library, const char *name);
+
 void library_close(Library *library);
 
 // Standard input and output carry bytes unchanged (no CR/LF translation).

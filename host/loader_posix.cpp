@@ -22,6 +22,8 @@ Library *library_open(const std::string &path, std::string &error) {
 
 void *library_symbol(Library *library, const char *name) { return dlsym(library, name); }
 
+unsigned library_ordinal(Library *, const char *) { return 0; }
+
 void library_close(Library *library) { dlclose(library); }
 
 void set_binary_streams() {}

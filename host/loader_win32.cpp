@@ -3,6 +3,8 @@
 #include <stdio.h>
 #include <windows.h>
 
+#include <cstring>
+
 #include "loader.h"
 
 std::string default_library_path() {
@@ -23,6 +25,26 @@ Library *library_open(const std::string &path, std::string &error) {
 
 void *library_symbol(Library *library, const char *name) {
     return reinterpret_cast<void *>(GetProcAddress(reinterpret_cast<HMODULE>(library), name));
+}
+
+// Reads the export directory of the mapped image: the name table maps each name to a
+// slot of the address table, and the slot plus the ordinal base is the ordinal.
+unsigned library_ordinal(Library *library, const char *name) {
+    const auto *base = reinterpret_cast<const unsigned char *>(library);
+    const auto *dos = reinterpret_cast<const IMAGE_DOS_HEADER *>(base);
+    const auto *nt = reinterpret_cast<const IMAGE_NT_HEADERS *>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY &directory =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+    if (directory.Size == 0)
+        return 0;
+    const auto *exports =
+        reinterpret_cast<const IMAGE_EXPORT_DIRECTORY *>(base + directory.VirtualAddress);
+    const auto *names = reinterpret_cast<const DWORD *>(base + exports->AddressOfNames);
+    const auto *slots = reinterpret_cast<const WORD *>(base + exports->AddressOfNameOrdinals);
+    for (DWORD i = 0; i < exports->NumberOfNames; ++i)
+        if (std::strcmp(reinterpret_cast<const char *>(base + names[i]), name) == 0)
+            return exports->Base + slots[i];
+    return 0;
 }
 
 void library_close(Library *library) { FreeLibrary(reinterpret_cast<HMODULE>(library)); }

@@ -30,7 +30,8 @@ const char *const usage_text =
     "  --hex           BUFFER-TEXT is given as hex digits (in batch mode too), for bytes\n"
     "                  a shell cannot pass easily\n"
     "  --hex-reply     print each reply as hex digits\n"
-    "  --list          print the exports found in the library and their ordinals\n"
+    "  --list          print the exports found in the library and their ordinals (an\n"
+    "                  ELF library has none: there they are numbered as in lupex.dll)\n"
     "  --help          this text\n"
     "  --version       the host's version\n"
     "\n"
@@ -40,6 +41,8 @@ const char *const usage_text =
     "  lupex-host blowfish 'encpass my password'\n"
     "  lupex-host md5 'abc'\n"
     "  lupex-host --hex md5 616263\n"
+    "  lupex-host --hex-reply blowfish 'decrypt wrong-key <cipher text>'\n"
+    "  lupex-host --library ./lupex.dll --list\n"
     "  printf 'md5 abc\\ndllinfo \\n' | lupex-host --batch\n"
     "\n"
     "exit status: 0 when every call was made; 1 for bad usage; 2 when the library or an\n"
@@ -158,10 +161,17 @@ int run_batch(Library *library, const Options &options) {
     return 0;
 }
 
+// The ordinal comes from the library's export table where the format has one
+// (Windows); an ELF library has none, so there each name gets the ordinal that
+// lupex.def gives it.
 int run_list(Library *library) {
-    for (std::size_t i = 0; i < sizeof export_names / sizeof *export_names; ++i)
-        if (library_symbol(library, export_names[i]) != nullptr)
-            std::printf("%zu %s\n", i + 1, export_names[i]);
+    for (std::size_t i = 0; i < sizeof export_names / sizeof *export_names; ++i) {
+        if (library_symbol(library, export_names[i]) == nullptr)
+            continue;
+        unsigned ordinal = library_ordinal(library, export_names[i]);
+        std::printf("%u %s\n", ordinal != 0 ? ordinal : static_cast<unsigned>(i + 1),
+                    export_names[i]);
+    }
     return 0;
 }
 
@@ -193,7 +203,7 @@ int main(int argc, char **argv) {
             options.hex_out = true;
         } else if (arg == "--list") {
             options.list = true;
-        } else if (arg.size() > 1 && arg[0] == '-' && arg[1] == '-') {
+        } else if (arg.size() > 1 && arg[0] == '-') {
             return fail(1, "unknown option " + arg + "\n" + usage_text);
         } else {
             words.push_back(arg);
