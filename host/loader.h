@@ -8,7 +8,8 @@
 
 struct Library;
 
-// The library beside the host program: liblupex.so, or lupex.dll on Windows.
+// The library beside the host program: liblupex.so, or lupex.dll on Windows. An
+// installed host (bin/) also finds liblupex.so in the installed library directory.
 std::string default_library_path();
 
 // Null on failure, with the platform's reason in `error`.

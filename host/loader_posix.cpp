@@ -4,13 +4,24 @@
 
 #include "loader.h"
 
+#ifndef LUPEX_LIBDIR_FROM_BINDIR
+#define LUPEX_LIBDIR_FROM_BINDIR "../lib"
+#endif
+
 std::string default_library_path() {
     char self[PATH_MAX];
     ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
     if (n <= 0)
         return "liblupex.so";
     std::string path(self, static_cast<std::size_t>(n));
-    return path.substr(0, path.rfind('/') + 1) + "liblupex.so";
+    const std::string directory = path.substr(0, path.rfind('/') + 1);
+    const std::string beside = directory + "liblupex.so";
+    const std::string installed = directory + LUPEX_LIBDIR_FROM_BINDIR "/liblupex.so";
+    // Beside the program in a build tree or an unpacked package; in the library
+    // directory of an installed tree. A load failure names the first.
+    if (access(beside.c_str(), F_OK) != 0 && access(installed.c_str(), F_OK) == 0)
+        return installed;
+    return beside;
 }
 
 Library *library_open(const std::string &path, std::string &error) {
