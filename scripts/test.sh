@@ -26,23 +26,27 @@ native() { build native && run_ctest native; }
 i386() { build i386 --target lupex_tests lupex-host && run_ctest i386; }
 dll_checks() { bash tests/windows_exports.sh "$@" && bash tests/windows_resource.sh "$@"; }
 win32() { build win32 --target lupex lupex-host && dll_checks build/win32/lupex.dll i686; }
-win64() {
-  build win64 && dll_checks build/win64/lupex.dll x86_64 || return 1
-  # One throw-away Wine prefix for the whole run.
-  LUPEX_WINEPREFIX=$(mktemp -d /tmp/lupex-wine.XXXXXX)
-  export LUPEX_WINEPREFIX
-  run_ctest win64
-  local rc=$?
+win64() { build win64 && dll_checks build/win64/lupex.dll x86_64 && run_ctest win64; }
+package() {
+  local zip
+  zip=$(bash scripts/package.sh) && echo "$zip" && bash tests/package_test.sh "$zip"
+}
+
+# One throw-away Wine prefix for the whole run (scripts/wine-run.sh uses it).
+LUPEX_WINEPREFIX=$(mktemp -d /tmp/lupex-wine.XXXXXX)
+export LUPEX_WINEPREFIX
+remove_wine_prefix() {
   WINEPREFIX=$LUPEX_WINEPREFIX /usr/lib/wine/wineserver -k 2>/dev/null
   rm -rf "$LUPEX_WINEPREFIX"
-  return $rc
 }
+trap remove_wine_prefix EXIT
 
 stage setup bash scripts/setup.sh
 stage "native build and tests" native
 stage "32-bit x86 tests under qemu-i386" i386
 stage "win32 lupex.dll: export and version resource checks" win32
 stage "win64 lupex.dll: export and version resource checks, tests under Wine" win64
+stage "release package: scripts/package.sh, unpacked and checked" package
 
 echo
 [ $failed -eq 0 ] || echo "failed stages: ${failed_names[*]}"

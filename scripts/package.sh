@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# The release package: lupex.dll and lupex-host.exe for 32-bit and 64-bit Windows,
+# the header, README.md and SHA256SUMS, zipped into out/lupex-VERSION-windows.zip
+# (one top folder of the same name). Builds what it needs; prints the zip's path.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh --package
+# File times, and the time stamps that strip writes into the programs, come from the
+# last commit, so that packaging the same build twice gives the same zip.
+export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || date +%s)}
+version=$(sed -n 's/^project(lupex VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+name=lupex-$version-windows
+stage=out/$name
+rm -rf "$stage" "$stage.zip"
+mkdir -p "$stage/include"
+for target in win32:i686 win64:x86_64; do
+  preset=${target%:*} arch=${target#*:}
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$(nproc)" --target lupex lupex-host >/dev/null
+  mkdir -p "$stage/$preset"
+  # The DLL ships as built: its symbols let tests/windows_exports.sh find each export's
+  # code. The host loses its symbol table, most of its size.
+  cp "build/$preset/lupex.dll" "$stage/$preset/"
+  "$arch-w64-mingw32-strip" -o "$stage/$preset/lupex-host.exe" "build/$preset/lupex-host.exe"
+done
+cp include/lupex.h "$stage/include/"
+cp README.md "$stage/"
+(cd "$stage" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | LC_ALL=C sort | xargs sha256sum >SHA256SUMS)
+find "$stage" -exec touch -d "@$SOURCE_DATE_EPOCH" {} +
+(cd out && find "$name" | LC_ALL=C sort | zip -qX -@ "$name.zip")
+echo "out/$name.zip"

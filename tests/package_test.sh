@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Unpacks a release package as a user does and checks it: exactly the files it should
+# hold, their checksums against SHA256SUMS, the header and README as in the sources,
+# both DLLs through the export and version resource checks, both host programs
+# importing Windows system DLLs only, and the 64-bit host from the package calling
+# the 64-bit DLL beside it under Wine.
+# usage: package_test.sh ZIP
+set -euo pipefail
+zip=$(realpath "$1")
+tests=$(cd "$(dirname "$0")" && pwd)
+for tool in unzip sha256sum; do
+  command -v "$tool" >/dev/null || { echo "FAIL: $tool is missing (run scripts/setup.sh)"; exit 1; }
+done
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+unzip -q "$zip" -d "$work"
+name=$(basename "$zip" .zip)
+root=$work/$name
+[ -d "$root" ] || { echo "FAIL: $zip has no top folder $name"; exit 1; }
+cd "$root"
+
+expected_files='README.md
+SHA256SUMS
+include/lupex.h
+win32/lupex-host.exe
+win32/lupex.dll
+win64/lupex-host.exe
+win64/lupex.dll'
+files=$(find . -type f | sed 's|^\./||' | LC_ALL=C sort)
+[ "$files" = "$expected_files" ] || fail "the package holds: $(echo $files)"
+# SHA256SUMS names every other file, and every sum matches.
+summed=$(awk '{print $2}' SHA256SUMS | LC_ALL=C sort)
+[ "$summed" = "$(grep -vx SHA256SUMS <<<"$expected_files")" ] || fail "SHA256SUMS lists: $(echo $summed)"
+sha256sum --quiet -c SHA256SUMS || fail "checksums do not match SHA256SUMS"
+cmp -s include/lupex.h "$tests/../include/lupex.h" || fail "include/lupex.h differs from the sources"
+cmp -s README.md "$tests/../README.md" || fail "README.md differs from the sources"
+
+for target in win32:i686:pei-i386 win64:x86_64:pei-x86-64; do
+  IFS=: read -r dir arch format <<<"$target"
+  bash "$tests/windows_exports.sh" "$dir/lupex.dll" "$arch" || fail "$dir/lupex.dll export checks"
+  bash "$tests/windows_resource.sh" "$dir/lupex.dll" "$arch" || fail "$dir/lupex.dll version resource"
+  "$arch-w64-mingw32-objdump" -f "$dir/lupex-host.exe" | grep -q "file format $format" ||
+    fail "$dir/lupex-host.exe is not $format"
+  imports=$("$arch-w64-mingw32-objdump" -p "$dir/lupex-host.exe" | awk '/DLL Name:/{print tolower($3)}' | sort -u | tr '\n' ' ')
+  [ "$imports" = "kernel32.dll msvcrt.dll " ] || fail "$dir/lupex-host.exe imports $imports"
+done
+
+# The 64-bit host as unpacked: it finds lupex.dll beside itself.
+wine_run=$tests/../scripts/wine-run.sh
+host() { "$wine_run" win64/lupex-host.exe "$@"; }
+expect() {
+  local actual
+  actual=$(host "${@:2}") || fail "win64/lupex-host.exe ${*:2}: exit status $?"
+  [ "$actual" = "$1" ] || fail "win64/lupex-host.exe ${*:2}: '$actual', expected '$1'"
+}
+expect $'1 LoadDll\n2 UnloadDll\n3 blowfish\n4 dllinfo\n5 md5' --list
+expect '+OK 900150983cd24fb0d6963f7d28e17f72' md5 abc
+expect '+OK 26FVP/Vur1q.7J5YR0oj5Ks1' blowfish 'encrypt secret Hello, world'
+expect '+OK Hello, world' blowfish 'decrypt secret 26FVP/Vur1q.7J5YR0oj5Ks1'
+version=${name#lupex-}
+expect "lupex-host ${version%-windows}" --version
+
+if [ "$failures" -ne 0 ]; then
+  echo "$name: $failures package check(s) failed"
+  exit 1
+fi
+echo "$name: contents, checksums, DLL checks and the 64-bit host under Wine ok"
