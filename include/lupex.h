@@ -11,7 +11,8 @@
  * Buffer contract: a reply is at most LUPEX_REPLY_MAX (1,023) characters plus its
  * terminator, and the library is not told the buffer's capacity, so a host supplies
  * at least LUPEX_BUFFER_MIN (1,024) bytes, and at least the request plus its
- * terminator. Every procedure returns LUPEX_PROC_RESULT (3), whatever the reply.
+ * terminator. blowfish and md5 zero whatever is left of the request behind the
+ * reply line. Every procedure returns LUPEX_PROC_RESULT (3), whatever the reply.
  *
  *   char buffer[LUPEX_BUFFER_MIN] = "encrypt secret Hello, world";
  *   blowfish(0, 0, buffer, 0, 0, 0);     // buffer: "+OK 26FVP/Vur1q.7J5YR0oj5Ks1"
