@@ -11,7 +11,7 @@
  * Buffer contract: a reply is at most LUPEX_REPLY_MAX (1,023) characters plus its
  * terminator, and the library is not told the buffer's capacity, so a host supplies
  * at least LUPEX_BUFFER_MIN (1,024) bytes, and at least the request plus its
- * terminator. blowfish and md5 zero whatever is left of the request behind the
+ * terminator. Every procedure zeroes whatever is left of the request behind the
  * reply line. Every procedure returns LUPEX_PROC_RESULT (3), whatever the reply.
  *
  *   char buffer[LUPEX_BUFFER_MIN] = "encrypt secret Hello, world";

@@ -121,6 +121,8 @@ TEST(Procedures, NothingOfTheRequestStaysBehindTheReply) {
         {blowfish, "Encrypt the-key a text that is refused"},
         {blowfish, "decrypt the-key abcdefghijklmnopqrstuvwxyz0123456789"},
         {md5, "a text much longer than the thirty-six characters of the reply"},
+        {dllinfo, "a request that is longer than the identification line, which is some "
+                  "ninety characters long"},
     };
     for (const auto &c : cases) {
         const std::string request = c.request;
