@@ -1,0 +1,269 @@
+// Each procedure timed beside a reference written with OpenSSL's libcrypto, in pairs:
+// every round calls the library a batch of times and the reference a batch of times,
+// back to back in alternating order, so that both see the same machine. The ratio of
+// a pair is the median over its rounds of (library time / reference time), which a
+// busy neighbour on the machine disturbs far less than two separate medians.
+//
+// The library is loaded at run time and called through its exports with a host
+// buffer, as a host calls it. Before timing, both sides of every pair must give the
+// same reply.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <openssl/blowfish.h>
+#include <openssl/crypto.h>
+
+#include "bench/reference.h"
+#include "cipher/blowfish.h"
+#include "host/loader.h"
+#include "plugin/platform.h"
+
+namespace {
+
+lupex_procedure library_blowfish = nullptr;
+lupex_procedure library_md5 = nullptr;
+
+void call_blowfish(char *buffer) { library_blowfish(nullptr, nullptr, buffer, nullptr, 0, 0); }
+void call_md5(char *buffer) { library_md5(nullptr, nullptr, buffer, nullptr, 0, 0); }
+
+// The key schedule alone, as each side runs it on every call, wipe included.
+const char schedule_key[] = "0123456789abcdef";
+void library_schedule(char *) {
+    BoxSet boxes;
+    box_setup(&boxes, reinterpret_cast<const unsigned char *>(schedule_key), 16);
+    benchmark::DoNotOptimize(boxes.S[3][255]);
+    wipe_memory(&boxes, sizeof boxes);
+}
+void reference_schedule(char *) {
+    BF_KEY schedule;
+    BF_set_key(&schedule, 16, reinterpret_cast<const unsigned char *>(schedule_key));
+    benchmark::DoNotOptimize(schedule.S[1023]);
+    OPENSSL_cleanse(&schedule, sizeof schedule);
+}
+
+using Call = void (*)(char *buffer);
+
+struct Pair {
+    std::string label;
+    std::string request;
+    Call library;
+    Call reference;
+    // Filled by the run: every round's time per call, in nanoseconds.
+    std::vector<double> library_ns, reference_ns, ratios;
+};
+std::vector<Pair> pairs;
+
+// Printable text with blanks inside, different at every position.
+std::string sample_text(std::size_t n) {
+    std::string text(n, ' ');
+    for (std::size_t i = 0; i < n; ++i)
+        text[i] = i % 7 == 6 ? ' ' : static_cast<char>('!' + (i * 37 + i / 7) % 94);
+    return text;
+}
+
+const char text_key[] = "benchmark-key-16";
+
+// The host buffer: max(1,024, request + 1) bytes, as a host supplies it.
+struct HostBuffer {
+    explicit HostBuffer(const std::string &request)
+        : request(request), bytes(std::max<std::size_t>(1024, request.size() + 1)),
+          // A call writes at most a 1,024-byte reply and cuts words inside the request.
+          restore(std::min<std::size_t>(1024, request.size() + 1)) {
+        std::memcpy(bytes.data(), request.c_str(), request.size() + 1);
+    }
+    char *reset() {
+        std::memcpy(bytes.data(), request.data(), restore);
+        return bytes.data();
+    }
+    std::string request;
+    std::vector<char> bytes;
+    std::size_t restore;
+};
+
+std::string reply_of(Call call, const std::string &request) {
+    HostBuffer buffer(request);
+    call(buffer.reset());
+    return buffer.bytes.data();
+}
+
+double median(std::vector<double> v) {
+    if (v.empty())
+        return 0;
+    auto middle = v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2);
+    std::nth_element(v.begin(), middle, v.end());
+    return *middle;
+}
+
+using Clock = std::chrono::steady_clock;
+
+// Nanoseconds per call over `batch` calls, each on a freshly restored buffer.
+double time_batch(Call call, HostBuffer &buffer, int batch) {
+    const auto start = Clock::now();
+    for (int i = 0; i < batch; ++i) {
+        call(buffer.reset());
+        benchmark::ClobberMemory();
+    }
+    const std::chrono::duration<double, std::nano> elapsed = Clock::now() - start;
+    return elapsed.count() / batch;
+}
+
+// Enough calls per batch for about 20 microseconds, far above the clock's cost.
+int batch_size(Call call, HostBuffer &buffer) {
+    time_batch(call, buffer, 4);
+    const double ns = time_batch(call, buffer, 16);
+    return std::clamp(static_cast<int>(20000 / std::max(ns, 1.0)), 1, 1000);
+}
+
+void run_pair(benchmark::State &state, Pair *pair) {
+    HostBuffer library_buffer(pair->request), reference_buffer(pair->request);
+    const int batch = batch_size(pair->reference, reference_buffer);
+    std::size_t round = 0;
+    std::vector<double> library_ns, reference_ns;
+    for (auto _ : state) {
+        double a, b;
+        if (round++ % 2 == 0) {
+            a = time_batch(pair->library, library_buffer, batch);
+            b = time_batch(pair->reference, reference_buffer, batch);
+        } else {
+            b = time_batch(pair->reference, reference_buffer, batch);
+            a = time_batch(pair->library, library_buffer, batch);
+        }
+        library_ns.push_back(a);
+        reference_ns.push_back(b);
+    }
+    std::vector<double> ratios(library_ns.size());
+    for (std::size_t i = 0; i < ratios.size(); ++i)
+        ratios[i] = library_ns[i] / reference_ns[i];
+    state.counters["lupex_us"] = median(library_ns) / 1000;
+    state.counters["openssl_us"] = median(reference_ns) / 1000;
+    state.counters["ratio"] = median(ratios);
+    state.counters["batch"] = batch;
+    pair->library_ns.insert(pair->library_ns.end(), library_ns.begin(), library_ns.end());
+    pair->reference_ns.insert(pair->reference_ns.end(), reference_ns.begin(), reference_ns.end());
+    pair->ratios.insert(pair->ratios.end(), ratios.begin(), ratios.end());
+}
+
+std::string load_average() {
+    std::ifstream in("/proc/loadavg");
+    std::string one, five, fifteen;
+    in >> one >> five >> fifteen;
+    return one.empty() ? "unknown" : one + " " + five + " " + fifteen;
+}
+
+std::string format_us(double ns) {
+    char text[32];
+    std::snprintf(text, sizeof text, ns < 10000 ? "%.2f" : ns < 100000 ? "%.1f" : "%.0f",
+                  ns / 1000);
+    return text;
+}
+
+void print_table(const std::string &load_before) {
+    std::printf("\nMedians per call in microseconds; ratio = median of paired (lupex / OpenSSL).\n");
+    std::printf("Load average before: %s, after: %s\n\n", load_before.c_str(),
+                load_average().c_str());
+    std::printf("| call | lupex µs | OpenSSL µs | ratio |\n|---|---:|---:|---:|\n");
+    for (const Pair &pair : pairs) {
+        if (pair.ratios.empty())
+            continue;
+        std::printf("| %s | %s | %s | %.3f |\n", pair.label.c_str(),
+                    format_us(median(pair.library_ns)).c_str(),
+                    format_us(median(pair.reference_ns)).c_str(), median(pair.ratios));
+    }
+}
+
+std::string size_label(std::size_t n) {
+    if (n >= 1 << 20 && n % (1 << 20) == 0)
+        return std::to_string(n >> 20) + " MiB";
+    if (n >= 1 << 10 && n % (1 << 10) == 0)
+        return std::to_string(n >> 10) + " KiB";
+    return std::to_string(n) + " bytes";
+}
+
+void add_pairs() {
+    pairs.push_back({"key schedule alone", "", library_schedule, reference_schedule, {}, {}, {}});
+    std::vector<std::string> cipher_texts;
+    for (std::size_t n : {16, 100, 400, 672}) {
+        const std::string request = "encrypt " + std::string(text_key) + " " + sample_text(n);
+        pairs.push_back({"encrypt " + size_label(n), request, call_blowfish, reference_blowfish,
+                         {}, {}, {}});
+        cipher_texts.push_back(reply_of(call_blowfish, request).substr(4));
+    }
+    for (std::size_t i = 0; i < cipher_texts.size(); ++i)
+        pairs.push_back({"decrypt " + std::to_string(cipher_texts[i].size()) + " characters",
+                         "decrypt " + std::string(text_key) + " " + cipher_texts[i],
+                         call_blowfish, reference_blowfish, {}, {}, {}});
+    for (std::size_t n : {8, 16})
+        pairs.push_back({"encpass " + size_label(n), "encpass " + sample_text(n), call_blowfish,
+                         reference_blowfish, {}, {}, {}});
+    for (std::size_t n : {16, 400, 1000, 64 << 10, 1 << 20})
+        pairs.push_back({"md5 " + size_label(n), sample_text(n), call_md5, reference_md5,
+                         {}, {}, {}});
+}
+
+// Both sides of every pair must reply alike, or the comparison means nothing.
+bool replies_agree() {
+    bool agree = true;
+    for (const Pair &pair : pairs) {
+        const std::string a = reply_of(pair.library, pair.request);
+        const std::string b = reply_of(pair.reference, pair.request);
+        if (a != b || (!pair.request.empty() && a.compare(0, 4, "+OK ") != 0)) {
+            std::fprintf(stderr, "%s: replies differ\n  lupex:   %s\n  OpenSSL: %s\n",
+                         pair.label.c_str(), a.c_str(), b.c_str());
+            agree = false;
+        }
+    }
+    BoxSet boxes;
+    BF_KEY schedule;
+    box_setup(&boxes, reinterpret_cast<const unsigned char *>(schedule_key), 16);
+    BF_set_key(&schedule, 16, reinterpret_cast<const unsigned char *>(schedule_key));
+    if (std::memcmp(boxes.P, schedule.P, sizeof boxes.P) != 0 ||
+        std::memcmp(boxes.S, schedule.S, sizeof boxes.S) != 0) {
+        std::fprintf(stderr, "key schedule: tables differ\n");
+        agree = false;
+    }
+    return agree;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    std::string error;
+    const char *path = std::getenv("LUPEX_LIBRARY");
+    Library *library = library_open(path != nullptr ? path : LUPEX_LIBRARY_PATH, error);
+    if (library == nullptr) {
+        std::fprintf(stderr, "lupex_bench: %s\n", error.c_str());
+        return 2;
+    }
+    library_blowfish = reinterpret_cast<lupex_procedure>(library_symbol(library, "blowfish"));
+    library_md5 = reinterpret_cast<lupex_procedure>(library_symbol(library, "md5"));
+    if (library_blowfish == nullptr || library_md5 == nullptr) {
+        std::fprintf(stderr, "lupex_bench: exports missing\n");
+        return 2;
+    }
+
+    add_pairs();
+    if (!replies_agree())
+        return 1;
+    for (Pair &pair : pairs)
+        benchmark::RegisterBenchmark(pair.label.c_str(), run_pair, &pair)
+            ->MinTime(1.0)
+            ->Unit(benchmark::kMicrosecond);
+
+    const std::string load_before = load_average();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    print_table(load_before);
+    library_close(library);
+    return 0;
+}

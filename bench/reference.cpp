@@ -1,0 +1,157 @@
+#include "bench/reference.h"
+
+#include <cstddef>
+#include <cstring>
+
+#include <openssl/blowfish.h>
+#include <openssl/crypto.h>
+#include <openssl/md5.h>
+
+namespace {
+
+using Word = BF_LONG; // a macro in OpenSSL's header, not a type name
+
+constexpr char alphabet[] = "./0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
+constexpr std::size_t reply_max = 1023;
+
+struct Decoder {
+    unsigned char value[256];
+    Decoder() : value{} {
+        for (unsigned v = 0; v < 64; ++v)
+            value[static_cast<unsigned char>(alphabet[v])] = static_cast<unsigned char>(v);
+    }
+};
+const Decoder decoder;
+
+char *skip_blanks(char *p) {
+    while (*p == ' ')
+        ++p;
+    return p;
+}
+
+// Cuts the word at `p` and returns the start of what follows it, blanks skipped.
+char *cut_word(char *p) {
+    while (*p != ' ' && *p != '\0')
+        ++p;
+    if (*p == ' ')
+        *p++ = '\0';
+    return skip_blanks(p);
+}
+
+void reply(char *buffer, const char *result, std::size_t n) {
+    std::memcpy(buffer, "+OK ", 4);
+    std::memmove(buffer + 4, result, n);
+    buffer[4 + n] = '\0';
+}
+
+void reply_error(char *buffer) { std::strcpy(buffer, "-ERR"); }
+
+BF_LONG load_be(const unsigned char *p) {
+    return Word{p[0]} << 24 | Word{p[1]} << 16 | Word{p[2]} << 8 | Word{p[3]};
+}
+
+char *put_half(char *out, BF_LONG half) {
+    for (int i = 0; i < 6; ++i, half >>= 6)
+        *out++ = alphabet[half & 0x3f];
+    return out;
+}
+
+BF_LONG get_half(const char *in) {
+    BF_LONG half = 0;
+    for (int i = 0; i < 6; ++i)
+        half |= Word{decoder.value[static_cast<unsigned char>(in[i])]} << (6 * i);
+    return half;
+}
+
+void encrypt(char *buffer, const char *key, const char *text) {
+    const std::size_t n = std::strlen(text);
+    if ((n + 7) / 8 * 12 > reply_max - 4)
+        return reply_error(buffer);
+    BF_KEY schedule;
+    BF_set_key(&schedule, static_cast<int>(std::strlen(key)),
+               reinterpret_cast<const unsigned char *>(key));
+    char out[reply_max];
+    char *o = out;
+    for (std::size_t i = 0; i < n; i += 8) {
+        unsigned char block[8] = {};
+        std::memcpy(block, text + i, n - i < 8 ? n - i : 8);
+        BF_LONG data[2] = {load_be(block), load_be(block + 4)};
+        BF_encrypt(data, &schedule);
+        o = put_half(o, data[1]);
+        o = put_half(o, data[0]);
+    }
+    OPENSSL_cleanse(&schedule, sizeof schedule);
+    reply(buffer, out, static_cast<std::size_t>(o - out));
+}
+
+void decrypt(char *buffer, const char *key, const char *text) {
+    const std::size_t n = std::strlen(text);
+    BF_KEY schedule;
+    BF_set_key(&schedule, static_cast<int>(std::strlen(key)),
+               reinterpret_cast<const unsigned char *>(key));
+    unsigned char out[reply_max + 8];
+    std::size_t length = 0;
+    for (std::size_t i = 0; i < n && length <= reply_max - 4; i += 12) {
+        char group[12] = {};
+        std::memcpy(group, text + i, n - i < 12 ? n - i : 12);
+        BF_LONG data[2] = {get_half(group + 6), get_half(group)};
+        BF_decrypt(data, &schedule);
+        for (int k = 0; k < 4; ++k) {
+            out[length + k] = static_cast<unsigned char>(data[0] >> (24 - 8 * k));
+            out[length + 4 + k] = static_cast<unsigned char>(data[1] >> (24 - 8 * k));
+        }
+        length += 8;
+    }
+    OPENSSL_cleanse(&schedule, sizeof schedule);
+    const auto *end = static_cast<const unsigned char *>(std::memchr(out, 0, length));
+    const std::size_t plain = end != nullptr ? static_cast<std::size_t>(end - out) : length;
+    if (plain > reply_max - 4)
+        return reply_error(buffer);
+    reply(buffer, reinterpret_cast<const char *>(out), plain);
+}
+
+void encpass(char *buffer, const char *password) {
+    BF_KEY schedule;
+    BF_set_key(&schedule, static_cast<int>(std::strlen(password)),
+               reinterpret_cast<const unsigned char *>(password));
+    BF_LONG data[2] = {0xdeadd061, 0x23f6b095};
+    BF_encrypt(data, &schedule);
+    OPENSSL_cleanse(&schedule, sizeof schedule);
+    char out[13] = {'+'};
+    put_half(put_half(out + 1, data[1]), data[0]);
+    reply(buffer, out, 13);
+}
+
+} // namespace
+
+void reference_blowfish(char *buffer) {
+    char *command = skip_blanks(buffer);
+    char *rest = cut_word(command);
+    if (std::strcmp(command, "encpass") == 0) {
+        if (*rest == '\0')
+            return reply_error(buffer);
+        return encpass(buffer, rest);
+    }
+    char *key = rest;
+    char *text = cut_word(key);
+    if (*key == '\0' || *text == '\0')
+        return reply_error(buffer);
+    if (std::strcmp(command, "encrypt") == 0)
+        encrypt(buffer, key, text);
+    else if (std::strcmp(command, "decrypt") == 0)
+        decrypt(buffer, key, text);
+    else
+        reply_error(buffer);
+}
+
+void reference_md5(char *buffer) {
+    unsigned char digest[MD5_DIGEST_LENGTH];
+    MD5(reinterpret_cast<const unsigned char *>(buffer), std::strlen(buffer), digest);
+    static constexpr char hex_digits[] = "0123456789abcdef";
+    char hex[32];
+    for (int i = 0; i < 16; ++i) {
+        hex[2 * i] = hex_digits[digest[i] >> 4];
+        hex[2 * i + 1] = hex_digits[digest[i] & 0x0f];
+    }
+    reply(buffer, hex, 32);
+}

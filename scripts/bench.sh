@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Builds the native library and the benchmark, then times every procedure beside its
+# OpenSSL reference and prints the table of medians and paired ratios. Arguments go to
+# the benchmark program (e.g. --benchmark_filter=encrypt --benchmark_min_time=3).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+cmake --preset bench >/dev/null
+cmake --build --preset bench -j 2 --target lupex lupex_bench >/dev/null
+exec build/bench/lupex_bench "$@"
