@@ -21,38 +21,47 @@ extern const std::uint32_t initial_s[4][256];
 // repeats). `key_length` must not be 0: callers turn an empty key away first.
 void box_setup(BoxSet *boxes, const unsigned char *key, std::size_t key_length);
 
-// F: ((S0[a] + S1[b]) ^ S2[c]) + S3[d] over the bytes a..d of x, most significant first.
+// The word of S-box `box` at `offset` bytes from its start (a multiple of 4, below
+// 1,024). Addressing the box by byte offset lets the load use an unscaled index, which
+// is a cycle faster than a scaled one on common x86 cores and costs nothing elsewhere.
+inline std::uint32_t sbox_word(const BoxSet *boxes, int box, std::uint32_t offset) {
+    const auto *base = reinterpret_cast<const unsigned char *>(boxes->S[box]);
+    return *reinterpret_cast<const std::uint32_t *>(base + offset);
+}
+
+// F: ((S0[a] + S1[b]) ^ S2[c]) + S3[d] over the bytes a..d of x, most significant
+// first; each byte is taken out already multiplied by 4, as a byte offset.
 inline std::uint32_t round_f(const BoxSet *boxes, std::uint32_t x) {
-    return ((boxes->S[0][x >> 24] + boxes->S[1][(x >> 16) & 0xff]) ^
-            boxes->S[2][(x >> 8) & 0xff]) +
-           boxes->S[3][x & 0xff];
+    return ((sbox_word(boxes, 0, x >> 22 & 0x3fc) + sbox_word(boxes, 1, x >> 14 & 0x3fc)) ^
+            sbox_word(boxes, 2, x >> 6 & 0x3fc)) +
+           sbox_word(boxes, 3, x << 2 & 0x3fc);
 }
 
 // Encrypts the block in place. The sixteen rounds are written as eight pairs so that
-// the halves trade roles instead of being swapped.
+// the halves trade roles instead of being swapped, and each P word is folded into the
+// half that round_f's result lands on: that half is ready long before round_f's
+// result, so a round's serial chain holds one xor instead of two.
 inline void block_encrypt(const BoxSet *boxes, std::uint32_t &left, std::uint32_t &right) {
     const std::uint32_t *P = boxes->P;
-    std::uint32_t l = left, r = right;
-    for (int i = 0; i < 16; i += 2) {
-        l ^= P[i];
-        r ^= round_f(boxes, l);
-        r ^= P[i + 1];
-        l ^= round_f(boxes, r);
+    std::uint32_t l = left ^ P[0], r = right;
+#pragma GCC unroll 8
+    for (int i = 1; i < 17; i += 2) {
+        r = (r ^ P[i]) ^ round_f(boxes, l);
+        l = (l ^ P[i + 1]) ^ round_f(boxes, r);
     }
     left = r ^ P[17];
-    right = l ^ P[16];
+    right = l;
 }
 
 // Decrypts the block in place: block_encrypt with the P-array taken backwards.
 inline void block_decrypt(const BoxSet *boxes, std::uint32_t &left, std::uint32_t &right) {
     const std::uint32_t *P = boxes->P;
-    std::uint32_t l = left, r = right;
-    for (int i = 17; i > 1; i -= 2) {
-        l ^= P[i];
-        r ^= round_f(boxes, l);
-        r ^= P[i - 1];
-        l ^= round_f(boxes, r);
+    std::uint32_t l = left ^ P[17], r = right;
+#pragma GCC unroll 8
+    for (int i = 16; i > 0; i -= 2) {
+        r = (r ^ P[i]) ^ round_f(boxes, l);
+        l = (l ^ P[i - 1]) ^ round_f(boxes, r);
     }
     left = r ^ P[0];
-    right = l ^ P[1];
+    right = l;
 }
