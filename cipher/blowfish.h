@@ -37,31 +37,70 @@ inline std::uint32_t round_f(const BoxSet *boxes, std::uint32_t x) {
            sbox_word(boxes, 3, x << 2 & 0x3fc);
 }
 
-// Encrypts the block in place. The sixteen rounds are written as eight pairs so that
-// the halves trade roles instead of being swapped, and each P word is folded into the
-// half that round_f's result lands on: that half is ready long before round_f's
-// result, so a round's serial chain holds one xor instead of two.
-inline void block_encrypt(const BoxSet *boxes, std::uint32_t &left, std::uint32_t &right) {
+// Encrypts N independent blocks in place, block k being left[k]:right[k]. The
+// sixteen rounds are written as eight pairs so that the halves trade roles instead of
+// being swapped, and each P word is folded into the half that round_f's result lands
+// on: that half is ready long before round_f's result, so a round's serial chain holds
+// one xor instead of two. The blocks' chains do not depend on one another, so the
+// processor runs them side by side.
+template <int N>
+inline void blocks_encrypt(const BoxSet *boxes, std::uint32_t (&left)[N],
+                           std::uint32_t (&right)[N]) {
     const std::uint32_t *P = boxes->P;
-    std::uint32_t l = left ^ P[0], r = right;
+    std::uint32_t l[N], r[N];
+    for (int k = 0; k < N; ++k) {
+        l[k] = left[k] ^ P[0];
+        r[k] = right[k];
+    }
 #pragma GCC unroll 8
     for (int i = 1; i < 17; i += 2) {
-        r = (r ^ P[i]) ^ round_f(boxes, l);
-        l = (l ^ P[i + 1]) ^ round_f(boxes, r);
+        for (int k = 0; k < N; ++k)
+            r[k] = (r[k] ^ P[i]) ^ round_f(boxes, l[k]);
+        for (int k = 0; k < N; ++k)
+            l[k] = (l[k] ^ P[i + 1]) ^ round_f(boxes, r[k]);
     }
-    left = r ^ P[17];
-    right = l;
+    for (int k = 0; k < N; ++k) {
+        left[k] = r[k] ^ P[17];
+        right[k] = l[k];
+    }
 }
 
-// Decrypts the block in place: block_encrypt with the P-array taken backwards.
-inline void block_decrypt(const BoxSet *boxes, std::uint32_t &left, std::uint32_t &right) {
+// Decrypts N independent blocks in place: blocks_encrypt with the P-array taken
+// backwards.
+template <int N>
+inline void blocks_decrypt(const BoxSet *boxes, std::uint32_t (&left)[N],
+                           std::uint32_t (&right)[N]) {
     const std::uint32_t *P = boxes->P;
-    std::uint32_t l = left ^ P[17], r = right;
+    std::uint32_t l[N], r[N];
+    for (int k = 0; k < N; ++k) {
+        l[k] = left[k] ^ P[17];
+        r[k] = right[k];
+    }
 #pragma GCC unroll 8
     for (int i = 16; i > 0; i -= 2) {
-        r = (r ^ P[i]) ^ round_f(boxes, l);
-        l = (l ^ P[i - 1]) ^ round_f(boxes, r);
+        for (int k = 0; k < N; ++k)
+            r[k] = (r[k] ^ P[i]) ^ round_f(boxes, l[k]);
+        for (int k = 0; k < N; ++k)
+            l[k] = (l[k] ^ P[i - 1]) ^ round_f(boxes, r[k]);
     }
-    left = r ^ P[0];
-    right = l;
+    for (int k = 0; k < N; ++k) {
+        left[k] = r[k] ^ P[0];
+        right[k] = l[k];
+    }
+}
+
+// Encrypts one block in place.
+inline void block_encrypt(const BoxSet *boxes, std::uint32_t &left, std::uint32_t &right) {
+    std::uint32_t l[1] = {left}, r[1] = {right};
+    blocks_encrypt(boxes, l, r);
+    left = l[0];
+    right = r[0];
+}
+
+// Decrypts one block in place; undoes block_encrypt under the same BoxSet.
+inline void block_decrypt(const BoxSet *boxes, std::uint32_t &left, std::uint32_t &right) {
+    std::uint32_t l[1] = {left}, r[1] = {right};
+    blocks_decrypt(boxes, l, r);
+    left = l[0];
+    right = r[0];
 }
