@@ -10,14 +10,16 @@ namespace {
 inline std::uint32_t rotl(std::uint32_t x, int s) { return x << s | x >> (32 - s); }
 
 // One step of each round: a = b + ((a + f(b, c, d) + word + constant) <<< s).
-// F and G are written in their cheaper equivalent forms.
+// Each step waits for b, the previous step's result, so f is written to do as little
+// as possible after b is known: F as d ^ (b & (c ^ d)); G, whose two terms share no
+// set bit, as a sum whose c & ~d term is added before b arrives; H with c ^ d first.
 inline void step_f(std::uint32_t &a, std::uint32_t b, std::uint32_t c, std::uint32_t d,
                    std::uint32_t w, std::uint32_t k, int s) {
     a = b + rotl(a + (d ^ (b & (c ^ d))) + w + k, s);
 }
 inline void step_g(std::uint32_t &a, std::uint32_t b, std::uint32_t c, std::uint32_t d,
                    std::uint32_t w, std::uint32_t k, int s) {
-    a = b + rotl(a + (c ^ (d & (b ^ c))) + w + k, s);
+    a = b + rotl(a + w + k + (c & ~d) + (b & d), s);
 }
 inline void step_h(std::uint32_t &a, std::uint32_t b, std::uint32_t c, std::uint32_t d,
                    std::uint32_t w, std::uint32_t k, int s) {
@@ -42,7 +44,9 @@ void digest_init(DigestContext *ctx) {
 const unsigned char *digest_block(DigestContext *ctx, const unsigned char *data,
                                   std::size_t size) {
     constexpr const std::uint32_t *K = md5_constants;
-    std::uint32_t *const X = ctx->block;
+    // The message words stay in this frame: kept in the context, they would be held in
+    // registers that the chaining values need across blocks.
+    std::uint32_t X[16];
     std::uint32_t a = ctx->a, b = ctx->b, c = ctx->c, d = ctx->d;
     do {
         for (int i = 0; i < 16; ++i)

@@ -10,7 +10,6 @@ struct DigestContext {
     std::uint32_t hi;        // bytes fed so far, divided by 2^29
     std::uint32_t a, b, c, d; // chaining state
     unsigned char buffer[64]; // input not yet compressed
-    std::uint32_t block[16]; // message words of the block being compressed
 };
 
 // The 64 additive constants, floor(2^32 * |sin(i)|) for i = 1..64, one row per round.
