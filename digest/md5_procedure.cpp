@@ -4,6 +4,24 @@
 #include "digest/digest.h"
 #include "plugin/reply.h"
 
+namespace {
+
+// The two lowercase hex digits of every byte value, so a digest byte costs one lookup.
+struct HexPairs {
+    char digits[256][2];
+};
+constexpr HexPairs make_hex_pairs() {
+    HexPairs pairs{};
+    for (int v = 0; v < 256; ++v) {
+        pairs.digits[v][0] = "0123456789abcdef"[v >> 4];
+        pairs.digits[v][1] = "0123456789abcdef"[v & 0x0f];
+    }
+    return pairs;
+}
+constexpr HexPairs hex_pairs = make_hex_pairs();
+
+} // namespace
+
 int LUPEX_CALL md5(void *, void *, char *buffer, void *, int, int) {
     if (buffer == nullptr)
         return PROC_RESULT;
@@ -19,11 +37,10 @@ int LUPEX_CALL md5(void *, void *, char *buffer, void *, int, int) {
     unsigned char digest[16];
     digest_final(digest, &ctx);
 
-    static constexpr char hex_digits[] = "0123456789abcdef";
     char hex[33];
     for (int i = 0; i < 16; ++i) {
-        hex[2 * i] = hex_digits[digest[i] >> 4];
-        hex[2 * i + 1] = hex_digits[digest[i] & 0x0f];
+        hex[2 * i] = hex_pairs.digits[digest[i]][0];
+        hex[2 * i + 1] = hex_pairs.digits[digest[i]][1];
     }
     hex[32] = '\0';
     reply_ok(buffer, hex);
