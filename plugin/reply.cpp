@@ -8,9 +8,11 @@ namespace {
 
 // Copies `text` to `out`, stopping at `last` (where the terminator goes).
 char *put(char *out, char *last, const char *text) {
-    while (out < last && *text != '\0')
-        *out++ = *text++;
-    return out;
+    std::size_t n = std::strlen(text);
+    if (n > static_cast<std::size_t>(last - out))
+        n = static_cast<std::size_t>(last - out);
+    std::memcpy(out, text, n);
+    return out + n;
 }
 
 } // namespace
