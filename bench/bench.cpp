@@ -71,27 +71,29 @@ std::string sample_text(std::size_t n) {
 
 const char text_key[] = "benchmark-key-16";
 
-// The host buffer: max(1,024, request + 1) bytes, as a host supplies it.
-struct HostBuffer {
-    explicit HostBuffer(const std::string &request)
-        : request(request), bytes(std::max<std::size_t>(1024, request.size() + 1)),
-          // A call writes at most a 1,024-byte reply and cuts words inside the request.
-          restore(std::min<std::size_t>(1024, request.size() + 1)) {
-        std::memcpy(bytes.data(), request.c_str(), request.size() + 1);
-    }
-    char *reset() {
-        std::memcpy(bytes.data(), request.data(), restore);
-        return bytes.data();
+// Host buffers of max(1,024, request + 1) bytes each, as a host supplies them, one per
+// call of a batch. A call overwrites its buffer (the reply, words cut apart, the rest
+// of the request cleared), so they are refilled before every batch, outside the timing.
+struct HostBuffers {
+    HostBuffers(const std::string &request, int count)
+        : request(request), size(std::max<std::size_t>(1024, request.size() + 1)),
+          bytes(size * static_cast<std::size_t>(count)), count(count) {}
+    char *operator[](int i) { return bytes.data() + size * static_cast<std::size_t>(i); }
+    void refill() {
+        for (int i = 0; i < count; ++i)
+            std::memcpy((*this)[i], request.c_str(), request.size() + 1);
     }
     std::string request;
+    std::size_t size;
     std::vector<char> bytes;
-    std::size_t restore;
+    int count;
 };
 
 std::string reply_of(Call call, const std::string &request) {
-    HostBuffer buffer(request);
-    call(buffer.reset());
-    return buffer.bytes.data();
+    HostBuffers buffer(request, 1);
+    buffer.refill();
+    call(buffer[0]);
+    return buffer[0];
 }
 
 double median(std::vector<double> v) {
@@ -104,37 +106,38 @@ double median(std::vector<double> v) {
 
 using Clock = std::chrono::steady_clock;
 
-// Nanoseconds per call over `batch` calls, each on a freshly restored buffer.
-double time_batch(Call call, HostBuffer &buffer, int batch) {
+// Nanoseconds per call over a batch of calls, one per buffer.
+double time_batch(Call call, HostBuffers &buffers) {
+    buffers.refill();
     const auto start = Clock::now();
-    for (int i = 0; i < batch; ++i) {
-        call(buffer.reset());
-        benchmark::ClobberMemory();
-    }
+    for (int i = 0; i < buffers.count; ++i)
+        call(buffers[i]);
+    benchmark::ClobberMemory();
     const std::chrono::duration<double, std::nano> elapsed = Clock::now() - start;
-    return elapsed.count() / batch;
+    return elapsed.count() / buffers.count;
 }
 
 // Enough calls per batch for about 20 microseconds, far above the clock's cost.
-int batch_size(Call call, HostBuffer &buffer) {
-    time_batch(call, buffer, 4);
-    const double ns = time_batch(call, buffer, 16);
+int batch_size(Call call, const std::string &request) {
+    HostBuffers buffers(request, 16);
+    time_batch(call, buffers);
+    const double ns = time_batch(call, buffers);
     return std::clamp(static_cast<int>(20000 / std::max(ns, 1.0)), 1, 1000);
 }
 
 void run_pair(benchmark::State &state, Pair *pair) {
-    HostBuffer library_buffer(pair->request), reference_buffer(pair->request);
-    const int batch = batch_size(pair->reference, reference_buffer);
+    const int batch = batch_size(pair->reference, pair->request);
+    HostBuffers library_buffers(pair->request, batch), reference_buffers(pair->request, batch);
     std::size_t round = 0;
     std::vector<double> library_ns, reference_ns;
     for (auto _ : state) {
         double a, b;
         if (round++ % 2 == 0) {
-            a = time_batch(pair->library, library_buffer, batch);
-            b = time_batch(pair->reference, reference_buffer, batch);
+            a = time_batch(pair->library, library_buffers);
+            b = time_batch(pair->reference, reference_buffers);
         } else {
-            b = time_batch(pair->reference, reference_buffer, batch);
-            a = time_batch(pair->library, library_buffer, batch);
+            b = time_batch(pair->reference, reference_buffers);
+            a = time_batch(pair->library, library_buffers);
         }
         library_ns.push_back(a);
         reference_ns.push_back(b);
