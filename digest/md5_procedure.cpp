@@ -37,13 +37,12 @@ int LUPEX_CALL md5(void *, void *, char *buffer, void *, int, int) {
     unsigned char digest[16];
     digest_final(digest, &ctx);
 
-    char hex[33];
+    char hex[32];
     for (int i = 0; i < 16; ++i) {
         hex[2 * i] = hex_pairs.digits[digest[i]][0];
         hex[2 * i + 1] = hex_pairs.digits[digest[i]][1];
     }
-    hex[32] = '\0';
-    reply_ok(buffer, hex);
-    clear_request_tail(buffer, length);
+    const std::size_t reply_length = reply_ok(buffer, hex, sizeof hex);
+    clear_request_tail(buffer, length, reply_length);
     return PROC_RESULT;
 }

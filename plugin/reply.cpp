@@ -17,12 +17,7 @@ char *put(char *out, char *last, const char *text) {
 
 } // namespace
 
-void reply_ok(char *buffer, const char *result) {
-    char *const last = buffer + REPLY_MAX;
-    char *out = put(buffer, last, "+OK ");
-    out = put(out, last, result);
-    *out = '\0';
-}
+void reply_ok(char *buffer, const char *result) { reply_ok(buffer, result, std::strlen(result)); }
 
 void reply_fail(char *buffer, const char *code, const char *message) {
     char *const last = buffer + REPLY_MAX;
@@ -34,7 +29,10 @@ void reply_fail(char *buffer, const char *code, const char *message) {
 }
 
 void clear_request_tail(char *buffer, std::size_t request_length) {
-    const std::size_t reply_length = std::strlen(buffer);
+    clear_request_tail(buffer, request_length, std::strlen(buffer));
+}
+
+void clear_request_tail(char *buffer, std::size_t request_length, std::size_t reply_length) {
     if (request_length > reply_length + 1)
         wipe_memory(buffer + reply_length + 1, request_length - reply_length - 1);
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 
 #include "lupex.h"
 
@@ -18,6 +19,18 @@ constexpr std::size_t REPLY_RESULT_MAX = REPLY_MAX - 4;
 // "+OK " and `result`, cut at REPLY_MAX characters. `result` must not overlap `buffer`.
 void reply_ok(char *buffer, const char *result);
 
+// The same for a result of `length` characters, none of them a terminator; returns the
+// length of the line. Spares a scan of a result just written, and a constant `length`
+// makes the copy a few moves.
+inline std::size_t reply_ok(char *buffer, const char *result, std::size_t length) {
+    if (length > REPLY_RESULT_MAX)
+        length = REPLY_RESULT_MAX;
+    std::memcpy(buffer, "+OK ", 4);
+    std::memcpy(buffer + 4, result, length);
+    buffer[4 + length] = '\0';
+    return 4 + length;
+}
+
 // "-", `code`, a blank and `message`, cut at REPLY_MAX characters.
 void reply_fail(char *buffer, const char *code, const char *message);
 
@@ -25,3 +38,6 @@ void reply_fail(char *buffer, const char *code, const char *message);
 // line written over it, so that no part of a key, password or text stays in the
 // host's buffer after the call. Writes only inside the request's own extent.
 void clear_request_tail(char *buffer, std::size_t request_length);
+
+// The same when the reply line's length is known.
+void clear_request_tail(char *buffer, std::size_t request_length, std::size_t reply_length);

@@ -41,6 +41,14 @@ TEST(Reply, SuccessLinesAreCutAt1023Characters) {
         EXPECT_EQ(std::strlen(buffer.data()), c.line_length) << c.result_length;
         EXPECT_EQ(std::string(buffer.data()), ("+OK " + result).substr(0, 1023));
         EXPECT_TRUE(buffer.guard_intact()) << c.result_length;
+
+        // The form for results of known length writes the same line and returns its
+        // length; it reads no further than that length.
+        GuardedBuffer counted(LUPEX_BUFFER_MIN);
+        const std::string unterminated = result + "x";
+        EXPECT_EQ(reply_ok(counted.data(), unterminated.data(), c.result_length), c.line_length);
+        EXPECT_EQ(std::string(counted.data()), std::string(buffer.data())) << c.result_length;
+        EXPECT_TRUE(counted.guard_intact()) << c.result_length;
     }
 }
 
