@@ -18,6 +18,7 @@ case "${1:-}" in
   --native) packages=(cmake g++ googletest) ;;
   --package) packages=(cmake g++-mingw-w64-i686 g++-mingw-w64-x86-64
                        binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 zip) ;;
+  --bench) packages=(cmake g++ libbenchmark-dev libssl-dev) ;;
 esac
 
 missing=()
