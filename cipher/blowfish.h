@@ -52,6 +52,7 @@ inline void blocks_encrypt(const BoxSet *boxes, std::uint32_t (&left)[N],
         l[k] = left[k] ^ P[0];
         r[k] = right[k];
     }
+    // Unrolled whole, so that P's indices are constants and the halves stay in registers.
 #pragma GCC unroll 8
     for (int i = 1; i < 17; i += 2) {
         for (int k = 0; k < N; ++k)

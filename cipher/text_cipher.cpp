@@ -104,7 +104,8 @@ char *text_decrypt(const char *key, const char *text) {
     }
     BoxSet boxes;
     box_setup(&boxes, bytes_of(key), std::strlen(key));
-    // Likewise the groups of 12 characters, the last one completed by the zero fill.
+    // Nor does the cipher text: its groups of 12 characters are the ones that start
+    // with a non-zero character, the last completed by the copy's zero fill.
     const char *in = reinterpret_cast<const char *>(copy);
     unsigned char *out = result;
     std::size_t groups = n / 12 + (n % 12 != 0);
