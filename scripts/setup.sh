@@ -4,7 +4,7 @@
 # and qemu-user for the 32-bit Linux tests, zip and unzip for the release package.
 # Installs only what is missing, so it is cheap to run again. Needs root (or sudo)
 # when something is missing. --native: only what the native build needs; --package:
-# only what scripts/package.sh needs.
+# only what scripts/package.sh needs; --bench: only what scripts/bench.sh needs.
 set -euo pipefail
 
 packages=(
