@@ -23,6 +23,10 @@ build() { cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j "$job
 run_ctest() { ctest --preset "$1" --timeout 600; }
 
 native() { build native && run_ctest native; }
+# The unit suite and the host's run of the request table with the library built under
+# AddressSanitizer and UndefinedBehaviorSanitizer, then under ThreadSanitizer.
+asan() { build asan && run_ctest asan; }
+tsan() { build tsan && run_ctest tsan; }
 i386() { build i386 --target lupex_tests lupex-host && run_ctest i386; }
 dll_checks() { bash tests/windows_exports.sh "$@" && bash tests/windows_resource.sh "$@"; }
 win32() { build win32 --target lupex lupex-host && dll_checks build/win32/lupex.dll i686; }
@@ -43,6 +47,8 @@ trap remove_wine_prefix EXIT
 
 stage setup bash scripts/setup.sh
 stage "native build and tests" native
+stage "ASan+UBSan: unit tests and host request table" asan
+stage "TSan: unit tests and host request table" tsan
 stage "32-bit x86 tests under qemu-i386" i386
 stage "win32 lupex.dll: export and version resource checks" win32
 stage "win64 lupex.dll: export and version resource checks, tests under Wine" win64
