@@ -8,15 +8,17 @@
 #include "plugin/reply.h"
 
 char *next_word(char **cursor, char separator) {
+    // Every scan stops at the terminator, even when it equals the separator: no
+    // separator may carry the cursor out of the line.
     char *p = *cursor;
-    while (*p == separator)
+    while (*p != '\0' && *p == separator)
         ++p;
     char *const word = p;
-    while (*p != separator && *p != '\0')
+    while (*p != '\0' && *p != separator)
         ++p;
-    if (*p == separator) {
+    if (*p != '\0') {
         *p++ = '\0';
-        while (*p == separator)
+        while (*p != '\0' && *p == separator)
             ++p;
     }
     *cursor = p;

@@ -48,6 +48,7 @@ TEST(NextWord, SplitsInPlaceAndLeavesTheRemainder) {
         const char *line;
         const char *word;
         const char *remainder;
+        char separator = ' ';
     } cases[] = {
         {"", "", ""},
         {"   ", "", ""},
@@ -55,13 +56,22 @@ TEST(NextWord, SplitsInPlaceAndLeavesTheRemainder) {
         {"one ", "one", ""},
         {"  one   two  three ", "one", "two  three "},
         {"\tone two", "\tone", "two"},
+        {",,a,,b,", "a", "b,", ','},
+        // The terminator is never skipped as a separator (found by the next_word fuzz
+        // target: a separator of '\0' walked past the end of the line).
+        {"", "", "", '\0'},
+        {"one two", "one two", "", '\0'},
     };
     for (const auto &c : cases) {
-        std::string line = c.line;
+        SCOPED_TRACE(std::string("'") + c.line + "' separator " + std::to_string(c.separator));
+        // Exactly the line and its terminator, so that AddressSanitizer sees any overrun.
+        const std::size_t length = std::strlen(c.line);
+        std::vector<char> line(c.line, c.line + length + 1);
         char *cursor = line.data();
-        const char *word = next_word(&cursor, ' ');
-        EXPECT_STREQ(word, c.word) << "'" << c.line << "'";
-        EXPECT_STREQ(cursor, c.remainder) << "'" << c.line << "'";
+        const char *word = next_word(&cursor, c.separator);
+        ASSERT_LE(cursor, line.data() + length);
+        EXPECT_STREQ(word, c.word);
+        EXPECT_STREQ(cursor, c.remainder);
         EXPECT_EQ(*cursor == '\0', std::strlen(c.remainder) == 0);
     }
 }
