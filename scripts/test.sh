@@ -23,10 +23,6 @@ build() { cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j "$job
 run_ctest() { ctest --preset "$1" --timeout 600; }
 
 native() { build native && run_ctest native; }
-# The unit suite and the host's run of the request table with the library built under
-# AddressSanitizer and UndefinedBehaviorSanitizer, then under ThreadSanitizer.
-asan() { build asan && run_ctest asan; }
-tsan() { build tsan && run_ctest tsan; }
 i386() { build i386 --target lupex_tests lupex-host && run_ctest i386; }
 dll_checks() { bash tests/windows_exports.sh "$@" && bash tests/windows_resource.sh "$@"; }
 win32() { build win32 --target lupex lupex-host && dll_checks build/win32/lupex.dll i686; }
@@ -34,6 +30,20 @@ win64() { build win64 && dll_checks build/win64/lupex.dll x86_64 && run_ctest wi
 package() {
   local zip
   zip=$(bash scripts/package.sh) && echo "$zip" && bash tests/package_test.sh "$zip"
+}
+# The unit suite and the host's run of the request table with the library built under
+# AddressSanitizer and UndefinedBehaviorSanitizer, then under ThreadSanitizer.
+asan() { build asan && run_ctest asan; }
+tsan() { build tsan && run_ctest tsan; }
+# The Release build, as it ships, under valgrind memcheck: the unit suite, and the host
+# with the shared library answering the request table in one batch run. Any memory
+# error, and any byte not freed at exit, fails.
+memcheck() {
+  local valgrind=(valgrind -q --error-exitcode=99 --leak-check=full --show-leak-kinds=all
+                  --errors-for-leak-kinds=all --track-origins=yes)
+  build native &&
+    "${valgrind[@]}" build/native/lupex_tests --gtest_brief=1 &&
+    bash tests/host_replies.sh tests/data/replies.tsv "${valgrind[@]}" build/native/lupex-host
 }
 
 # One throw-away Wine prefix for the whole run (scripts/wine-run.sh uses it).
@@ -47,12 +57,13 @@ trap remove_wine_prefix EXIT
 
 stage setup bash scripts/setup.sh
 stage "native build and tests" native
-stage "ASan+UBSan: unit tests and host request table" asan
-stage "TSan: unit tests and host request table" tsan
 stage "32-bit x86 tests under qemu-i386" i386
 stage "win32 lupex.dll: export and version resource checks" win32
 stage "win64 lupex.dll: export and version resource checks, tests under Wine" win64
 stage "release package: scripts/package.sh, unpacked and checked" package
+stage "ASan+UBSan: unit tests and host request table" asan
+stage "TSan: unit tests and host request table" tsan
+stage "valgrind memcheck: unit tests and host request table (Release)" memcheck
 
 echo
 [ $failed -eq 0 ] || echo "failed stages: ${failed_names[*]}"
