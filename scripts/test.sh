@@ -45,6 +45,8 @@ memcheck() {
     "${valgrind[@]}" build/native/lupex_tests --gtest_brief=1 &&
     bash tests/host_replies.sh tests/data/replies.tsv "${valgrind[@]}" build/native/lupex-host
 }
+# Each fuzz target for a bounded time from a copy of its seed corpus (fuzz/run.sh).
+fuzz_seconds=${LUPEX_FUZZ_SECONDS:-30}
 
 # One throw-away Wine prefix for the whole run (scripts/wine-run.sh uses it).
 LUPEX_WINEPREFIX=$(mktemp -d /tmp/lupex-wine.XXXXXX)
@@ -64,6 +66,11 @@ stage "release package: scripts/package.sh, unpacked and checked" package
 stage "ASan+UBSan: unit tests and host request table" asan
 stage "TSan: unit tests and host request table" tsan
 stage "valgrind memcheck: unit tests and host request table (Release)" memcheck
+stage "fuzz targets: build" build fuzz
+for corpus in fuzz/corpus/*/; do
+  target=$(basename "$corpus")
+  stage "fuzz $target (${fuzz_seconds} s)" bash fuzz/run.sh "$target" "$fuzz_seconds"
+done
 
 echo
 [ $failed -eq 0 ] || echo "failed stages: ${failed_names[*]}"

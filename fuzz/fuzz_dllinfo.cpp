@@ -1,0 +1,11 @@
+// The dllinfo export with arbitrary bytes as its host buffer: always the same line.
+#include "fuzz_support.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+    static const std::string first = call_guarded(dllinfo, "", 0);
+    fuzz_check(first.compare(0, 20, "+OK lupex.dll 20720 ") == 0, "not the identification line",
+               first);
+    const std::string reply = call_guarded(dllinfo, data, size);
+    fuzz_check(reply == first, "dllinfo reply depends on the buffer", reply);
+    return 0;
+}

@@ -1,0 +1,25 @@
+// text_decrypt with an arbitrary key and an arbitrary text (the input's two zero-free
+// parts), each in a block of exactly its size, against the reference cipher.
+#include "cipher/text_cipher.h"
+#include "fuzz_support.h"
+#include "plugin/platform.h"
+#include "reference_cipher.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+    const TwoTexts input = split_at_zero(data, size);
+    const auto key = exact_text(input.first.data(), input.first.size());
+    const auto text = exact_text(input.second.data(), input.second.size());
+    const long live = heap_hooks_live_blocks();
+
+    char *plain = text_decrypt(key.get(), text.get());
+    fuzz_check(plain != nullptr, "text_decrypt gave no result");
+    const std::string got = plain;
+    heap_release(plain);
+    fuzz_check(heap_hooks_live_blocks() == live, "text_decrypt left heap blocks behind");
+
+    const std::string expected = reference::decrypt(input.first, input.second);
+    fuzz_check(got == expected, "decryption differs from the reference",
+               "key      " + hex_of(input.first) + "\ntext     " + hex_of(input.second) +
+                   "\ngot      " + hex_of(got) + "\nexpected " + hex_of(expected));
+    return 0;
+}
