@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#ifdef LUPEX_HAVE_OPENSSL
+#include <openssl/blowfish.h>
+#endif
+
 std::string call_export(lupex_procedure procedure, const std::string &request,
                         std::size_t capacity) {
     constexpr std::size_t guard = 64;
@@ -87,3 +91,73 @@ std::string random_text(std::size_t n, unsigned seed, unsigned char lo, unsigned
         c = static_cast<char>(byte(rng));
     return text;
 }
+
+#ifdef LUPEX_HAVE_OPENSSL
+namespace {
+
+const std::string alphabet = "./0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
+
+using Half = BF_LONG; // a macro for a 32-bit unsigned type
+
+BF_KEY openssl_schedule(const std::string &key) {
+    BF_KEY schedule;
+    BF_set_key(&schedule, static_cast<int>(key.size()),
+               reinterpret_cast<const unsigned char *>(key.data()));
+    return schedule;
+}
+
+void append_half(std::string &out, Half half) {
+    for (int c = 0; c < 6; ++c, half >>= 6)
+        out += alphabet[half & 63];
+}
+
+Half half_of(const std::string &cipher, std::size_t at) {
+    Half half = 0;
+    for (std::size_t c = 0; c < 6; ++c) {
+        const std::size_t pos = at + c < cipher.size() ? alphabet.find(cipher[at + c]) : 0;
+        half |= static_cast<Half>(pos == std::string::npos ? 0 : pos) << (6 * c);
+    }
+    return half;
+}
+
+} // namespace
+
+std::string openssl_encrypt(const std::string &key, const std::string &text) {
+    const BF_KEY schedule = openssl_schedule(key);
+    std::string padded = text;
+    padded.append((8 - text.size() % 8) % 8, '\0');
+    std::string out;
+    for (std::size_t i = 0; i < padded.size(); i += 8) {
+        unsigned char block[8];
+        BF_ecb_encrypt(reinterpret_cast<const unsigned char *>(padded.data() + i), block,
+                       &schedule, BF_ENCRYPT);
+        for (int half : {4, 0})
+            append_half(out, Half{block[half]} << 24 | Half{block[half + 1]} << 16 |
+                                 Half{block[half + 2]} << 8 | block[half + 3]);
+    }
+    return out;
+}
+
+std::string openssl_decrypt(const std::string &key, const std::string &cipher) {
+    const BF_KEY schedule = openssl_schedule(key);
+    std::string out;
+    for (std::size_t at = 0; at < cipher.size(); at += 12) {
+        Half block[2] = {half_of(cipher, at + 6), half_of(cipher, at)};
+        BF_decrypt(block, &schedule);
+        for (Half half : block)
+            for (int shift = 24; shift >= 0; shift -= 8)
+                out += static_cast<char>(half >> shift & 0xff);
+    }
+    return out.substr(0, out.find('\0'));
+}
+
+std::string openssl_pass_hash(const std::string &password) {
+    const BF_KEY schedule = openssl_schedule(password);
+    Half block[2] = {0xdeadd061, 0x23f6b095};
+    BF_encrypt(block, &schedule);
+    std::string out = "+";
+    append_half(out, block[1]);
+    append_half(out, block[0]);
+    return out;
+}
+#endif

@@ -26,3 +26,15 @@ std::vector<std::vector<std::string>> table_rows(const char *table);
 // Random bytes in [lo, hi], deterministic for a given seed.
 std::string random_text(std::size_t n, unsigned seed, unsigned char lo = 1,
                         unsigned char hi = 255);
+
+#ifdef LUPEX_HAVE_OPENSSL
+// The text format and the password hash over OpenSSL's Blowfish: an oracle that shares
+// nothing with the library. Keys and passwords are non-empty; texts have no zero bytes.
+// The cipher text of `text`, 12 characters per 8-byte block, right half first.
+std::string openssl_encrypt(const std::string &key, const std::string &text);
+// The plain text of any cipher text (characters outside the alphabet count as 0, a
+// short last group is filled with 0), cut at its first zero byte.
+std::string openssl_decrypt(const std::string &key, const std::string &cipher);
+// "+" and 12 characters: the block 0xDEADD061:0x23F6B095 enciphered under `password`.
+std::string openssl_pass_hash(const std::string &password);
+#endif
