@@ -2,6 +2,7 @@
 // fenced off, the check of the reply line, and the cutting of fuzz input into texts.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -82,10 +83,12 @@ inline TwoTexts split_at_zero(const std::uint8_t *data, std::size_t size) {
 
 // Calls `procedure` as a host does: the `size` bytes of `request` and a terminator in a
 // buffer of max(1,024, size + 1) bytes. Bytes behind a zero byte inside `request` stay
-// in the buffer as leftovers the library must not mind. Guard bytes follow the buffer,
-// poisoned so that AddressSanitizer stops at the first access, and checked afterwards
-// as well. Fails the run unless the reply is a reply line inside the buffer and the
-// call left no heap block behind; returns the reply.
+// in the buffer as leftovers the library must not touch. Guard bytes follow the
+// buffer, poisoned so that AddressSanitizer stops at the first access, and checked
+// afterwards as well. Fails the run unless the reply is a reply line inside the
+// buffer, what is left of the request behind it reads as zero bytes, nothing behind
+// both the request and the reply changed, and the call left no heap block behind.
+// Returns the reply.
 inline std::string call_guarded(lupex_procedure procedure, const void *request,
                                 std::size_t size) {
     constexpr std::size_t guard = 64;
@@ -95,6 +98,8 @@ inline std::string call_guarded(lupex_procedure procedure, const void *request,
     std::memset(buffer.get(), guard_byte, capacity + guard);
     std::memcpy(buffer.get(), request, size);
     buffer[size] = '\0';
+    const std::string before(buffer.get(), capacity);
+    const std::size_t request_length = strnlen(buffer.get(), capacity);
 
     const long live = heap_hooks_live_blocks();
     ASAN_POISON_MEMORY_REGION(buffer.get() + capacity, guard);
@@ -109,5 +114,9 @@ inline std::string call_guarded(lupex_procedure procedure, const void *request,
     fuzz_check(length < capacity, "the reply has no terminator inside the buffer");
     std::string reply(buffer.get(), length);
     fuzz_check(is_reply_line(reply), "not a reply line", hex_of(reply));
+    for (std::size_t i = std::max(length, request_length) + 1; i < capacity; ++i)
+        fuzz_check(buffer[i] == before[i], "a byte behind the request and the reply changed");
+    for (std::size_t i = length; i <= request_length; ++i)
+        fuzz_check(buffer[i] == '\0', "a part of the request stays behind the reply");
     return reply;
 }
