@@ -2,30 +2,39 @@
 // handle the entry point stores on every notification it receives.
 #include <windows.h>
 
+#include <atomic>
+
 #include "plugin/platform.h"
 
 namespace {
-HANDLE process_heap = nullptr;
+
+// Stored by the entry point on every thread attach and detach while other threads
+// read it. Every store writes the same handle, so relaxed order is all it needs; on
+// x86 both sides stay plain moves.
+std::atomic<HANDLE> process_heap{nullptr};
+
+HANDLE heap() {
+    // A host may load the module in a way that skips the entry point; the heap
+    // handle is the same for the whole process either way.
+    HANDLE h = process_heap.load(std::memory_order_relaxed);
+    return h != nullptr ? h : GetProcessHeap();
 }
 
+} // namespace
+
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) {
-    process_heap = GetProcessHeap();
+    process_heap.store(GetProcessHeap(), std::memory_order_relaxed);
     return TRUE;
 }
 
-void *heap_alloc_zeroed(std::size_t bytes) {
-    // A host may load the module in a way that skips the entry point; the heap
-    // handle is the same for the whole process either way.
-    HANDLE heap = process_heap != nullptr ? process_heap : GetProcessHeap();
-    return HeapAlloc(heap, HEAP_ZERO_MEMORY, bytes);
-}
+void *heap_alloc_zeroed(std::size_t bytes) { return HeapAlloc(heap(), HEAP_ZERO_MEMORY, bytes); }
 
 void heap_release(void *block) {
     if (block == nullptr)
         return;
-    HANDLE heap = process_heap != nullptr ? process_heap : GetProcessHeap();
-    SIZE_T bytes = HeapSize(heap, 0, block);
+    HANDLE h = heap();
+    SIZE_T bytes = HeapSize(h, 0, block);
     if (bytes != static_cast<SIZE_T>(-1))
         wipe_memory(block, bytes);
-    HeapFree(heap, 0, block);
+    HeapFree(h, 0, block);
 }
