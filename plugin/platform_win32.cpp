@@ -22,7 +22,11 @@ HANDLE heap() {
 
 } // namespace
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) {
+// The DLL's entry point, linked without any C runtime start-up (see CMakeLists.txt):
+// the loader calls it directly, under its lock, so it does nothing but fetch the heap
+// handle. No constructors run before it, so the library has no static object that
+// needs one.
+extern "C" BOOL WINAPI library_entry(HINSTANCE, DWORD, LPVOID) {
     process_heap.store(GetProcessHeap(), std::memory_order_relaxed);
     return TRUE;
 }

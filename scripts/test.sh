@@ -24,7 +24,9 @@ run_ctest() { ctest --preset "$1" --timeout 600; }
 
 native() { build native && run_ctest native; }
 i386() { build i386 --target lupex_tests lupex-host && run_ctest i386; }
-dll_checks() { bash tests/windows_exports.sh "$@" && bash tests/windows_resource.sh "$@"; }
+dll_checks() {
+  bash tests/windows_exports.sh "$@" && bash tests/windows_lean.sh "$@" && bash tests/windows_resource.sh "$@"
+}
 win32() { build win32 --target lupex lupex-host && dll_checks build/win32/lupex.dll i686; }
 win64() { build win64 && dll_checks build/win64/lupex.dll x86_64 && run_ctest win64; }
 package() {
