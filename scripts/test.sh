@@ -27,7 +27,7 @@ i386() { build i386 --target lupex_tests lupex-host && run_ctest i386; }
 dll_checks() {
   bash tests/windows_exports.sh "$@" && bash tests/windows_lean.sh "$@" && bash tests/windows_resource.sh "$@"
 }
-win32() { build win32 --target lupex lupex-host && dll_checks build/win32/lupex.dll i686; }
+win32() { build win32 && dll_checks build/win32/lupex.dll i686 && run_ctest win32; }
 win64() { build win64 && dll_checks build/win64/lupex.dll x86_64 && run_ctest win64; }
 package() {
   local zip
@@ -62,8 +62,8 @@ trap remove_wine_prefix EXIT
 stage setup bash scripts/setup.sh
 stage "native build and tests" native
 stage "32-bit x86 tests under qemu-i386" i386
-stage "win32 lupex.dll: export and version resource checks" win32
-stage "win64 lupex.dll: export and version resource checks, tests under Wine" win64
+stage "win32 lupex.dll: export, lean and version resource checks, tests under 32-bit Wine" win32
+stage "win64 lupex.dll: export, lean and version resource checks, tests under Wine" win64
 stage "release package: scripts/package.sh, unpacked and checked" package
 stage "ASan+UBSan: unit tests and host request table" asan
 stage "TSan: unit tests and host request table" tsan

@@ -1,12 +1,28 @@
 #!/usr/bin/env bash
-# Runs a 64-bit Windows program under Wine, headless and quiet. A throw-away prefix
-# is made once per test run (scripts/test.sh sets LUPEX_WINEPREFIX) or per call.
-# Wine's own output goes to a file and is copied out afterwards: wineserver inherits
-# the descriptors it is started with and would hold a pipe open long after the run.
+# Runs a Windows program under Wine, headless and quiet: a 32-bit program under
+# 32-bit Wine, a 64-bit one under 64-bit Wine. A throw-away prefix is made once per
+# test run (scripts/test.sh sets LUPEX_WINEPREFIX) or per call; one prefix serves
+# both kinds of program. Wine's own output goes to a file and is copied out
+# afterwards: wineserver inherits the descriptors it is started with and would hold
+# a pipe open long after the run. The output is copied byte for byte (a reply may
+# hold a carriage return of its own).
+# usage: wine-run.sh PROGRAM.exe [ARGUMENTS...]
 set -u
-wine=/usr/lib/wine/wine64
-[ -x "$wine" ] || wine=$(command -v wine64 || command -v wine || true)
-[ -n "$wine" ] || { echo "wine-run: Wine is not installed (scripts/setup.sh installs it)" >&2; exit 127; }
+wine64=/usr/lib/wine/wine64 wine32=/usr/lib/wine/wine
+[ -x "$wine64" ] || wine64=$(command -v wine64 || true)
+[ -n "$wine64" ] || { echo "wine-run: 64-bit Wine is not installed (scripts/setup.sh installs it)" >&2; exit 127; }
+
+# The machine field of the PE header, whose offset sits at 0x3c: 014c is 32-bit x86.
+machine() {
+  local pe
+  pe=$(od -An -tu4 -j60 -N4 "$1" 2>/dev/null | tr -d ' ')
+  [ -n "$pe" ] && od -An -tx2 -j$((pe + 4)) -N2 "$1" | tr -d ' '
+}
+wine=$wine64
+if [ -f "${1:-}" ] && [ "$(machine "$1")" = 014c ]; then
+  wine=$wine32
+  [ -x "$wine" ] || { echo "wine-run: 32-bit Wine is not installed (scripts/setup.sh installs wine32:i386)" >&2; exit 127; }
+fi
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY=
 own_prefix=
 if [ -z "${LUPEX_WINEPREFIX:-}" ]; then
@@ -15,7 +31,7 @@ if [ -z "${LUPEX_WINEPREFIX:-}" ]; then
 fi
 export WINEPREFIX=$LUPEX_WINEPREFIX
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  "$wine" wineboot --init >"$WINEPREFIX/.boot.log" 2>&1 </dev/null
+  "$wine64" wineboot --init >"$WINEPREFIX/.boot.log" 2>&1 </dev/null
 fi
 out=$(mktemp /tmp/lupex-wine-out.XXXXXX)
 err=$(mktemp /tmp/lupex-wine-err.XXXXXX)
@@ -23,9 +39,13 @@ err=$(mktemp /tmp/lupex-wine-err.XXXXXX)
 rc=$?
 cat "$out"
 cat "$err" >&2
+# 126: the kernel could not execute the 32-bit loader (no 32-bit support, nor a
+# binfmt_misc entry for an emulator).
+[ $rc -eq 126 ] && [ "$wine" = "$wine32" ] &&
+  echo "wine-run: $wine32 does not run on this machine; scripts/setup.sh sets up qemu-i386 for it" >&2
 rm -f "$out" "$err"
 if [ -n "$own_prefix" ]; then
-  WINEPREFIX=$LUPEX_WINEPREFIX "${wine%64}server" -k 2>/dev/null || true
+  WINEPREFIX=$LUPEX_WINEPREFIX "${wine64%64}server" -k 2>/dev/null || true
   rm -rf "$LUPEX_WINEPREFIX"
 fi
 exit $rc
