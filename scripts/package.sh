@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The release package: lupex.dll and lupex-host.exe for 32-bit and 64-bit Windows,
-# the header, README.md and SHA256SUMS, zipped into out/lupex-VERSION-windows.zip
+# The release package: for 32-bit and 64-bit Windows each, lupex.dll, lupex-host.exe,
+# the import library liblupex.dll.a and the module definition lupex.def it is made
+# from; the header, README.md and SHA256SUMS; zipped into out/lupex-VERSION-windows.zip
 # (one top folder of the same name). Builds what it needs; prints the zip's path.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -18,9 +19,9 @@ for target in win32:i686 win64:x86_64; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$(nproc)" --target lupex lupex-host >/dev/null
   mkdir -p "$stage/$preset"
-  # The DLL ships as built: its symbols let tests/windows_exports.sh find each export's
-  # code. The host loses its symbol table, most of its size.
-  cp "build/$preset/lupex.dll" "$stage/$preset/"
+  # The build strips the DLL itself (its symbols stay in lupex.dll.debug, which does
+  # not ship). The host loses its symbol table, most of its size.
+  cp "build/$preset/"{lupex.dll,liblupex.dll.a,lupex.def} "$stage/$preset/"
   "$arch-w64-mingw32-strip" -o "$stage/$preset/lupex-host.exe" "build/$preset/lupex-host.exe"
 done
 cp include/lupex.h "$stage/include/"

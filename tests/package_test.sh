@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Unpacks a release package as a user does and checks it: exactly the files it should
 # hold, their checksums against SHA256SUMS, the header and README as in the sources,
-# both DLLs through the export and version resource checks, both host programs
-# importing Windows system DLLs only, and the 64-bit host from the package calling
-# the 64-bit DLL beside it under Wine.
+# both DLLs through the export, lean DLL and version resource checks, both host
+# programs importing Windows system DLLs only, each host from the package calling the
+# DLL beside it under Wine (32-bit Wine for the 32-bit one), and a C program linked
+# against each import library from the package calling all five exports.
 # usage: package_test.sh ZIP
 set -euo pipefail
 zip=$(realpath "$1")
@@ -25,9 +26,13 @@ cd "$root"
 expected_files='README.md
 SHA256SUMS
 include/lupex.h
+win32/liblupex.dll.a
 win32/lupex-host.exe
+win32/lupex.def
 win32/lupex.dll
+win64/liblupex.dll.a
 win64/lupex-host.exe
+win64/lupex.def
 win64/lupex.dll'
 files=$(find . -type f | sed 's|^\./||' | LC_ALL=C sort)
 [ "$files" = "$expected_files" ] || fail "the package holds: $(echo $files)"
@@ -41,6 +46,7 @@ cmp -s README.md "$tests/../README.md" || fail "README.md differs from the sourc
 for target in win32:i686:pei-i386 win64:x86_64:pei-x86-64; do
   IFS=: read -r dir arch format <<<"$target"
   bash "$tests/windows_exports.sh" "$dir/lupex.dll" "$arch" || fail "$dir/lupex.dll export checks"
+  bash "$tests/windows_lean.sh" "$dir/lupex.dll" "$arch" || fail "$dir/lupex.dll lean DLL checks"
   bash "$tests/windows_resource.sh" "$dir/lupex.dll" "$arch" || fail "$dir/lupex.dll version resource"
   "$arch-w64-mingw32-objdump" -f "$dir/lupex-host.exe" | grep -q "file format $format" ||
     fail "$dir/lupex-host.exe is not $format"
@@ -48,23 +54,40 @@ for target in win32:i686:pei-i386 win64:x86_64:pei-x86-64; do
   [ "$imports" = "kernel32.dll msvcrt.dll " ] || fail "$dir/lupex-host.exe imports $imports"
 done
 
-# The 64-bit host as unpacked: it finds lupex.dll beside itself.
+# Each host as unpacked: it finds lupex.dll beside itself.
 wine_run=$tests/../scripts/wine-run.sh
-host() { "$wine_run" win64/lupex-host.exe "$@"; }
-expect() {
-  local actual
-  actual=$(host "${@:2}") || fail "win64/lupex-host.exe ${*:2}: exit status $?"
-  [ "$actual" = "$1" ] || fail "win64/lupex-host.exe ${*:2}: '$actual', expected '$1'"
-}
-expect $'1 LoadDll\n2 UnloadDll\n3 blowfish\n4 dllinfo\n5 md5' --list
-expect '+OK 900150983cd24fb0d6963f7d28e17f72' md5 abc
-expect '+OK 26FVP/Vur1q.7J5YR0oj5Ks1' blowfish 'encrypt secret Hello, world'
-expect '+OK Hello, world' blowfish 'decrypt secret 26FVP/Vur1q.7J5YR0oj5Ks1'
 version=${name#lupex-}
-expect "lupex-host ${version%-windows}" --version
+for dir in win32 win64; do
+  host() { "$wine_run" "$dir/lupex-host.exe" "$@"; }
+  expect() {
+    local actual
+    actual=$(host "${@:2}") || fail "$dir/lupex-host.exe ${*:2}: exit status $?"
+    [ "$actual" = "$1" ] || fail "$dir/lupex-host.exe ${*:2}: '$actual', expected '$1'"
+  }
+  expect $'1 LoadDll\n2 UnloadDll\n3 blowfish\n4 dllinfo\n5 md5' --list
+  expect '+OK 900150983cd24fb0d6963f7d28e17f72' md5 abc
+  expect '+OK 26FVP/Vur1q.7J5YR0oj5Ks1' blowfish 'encrypt secret Hello, world'
+  expect '+OK Hello, world' blowfish 'decrypt secret 26FVP/Vur1q.7J5YR0oj5Ks1'
+  expect "lupex-host ${version%-windows}" --version
+done
+
+# A program of one's own, linked against the package's import library and header,
+# run beside the package's DLL.
+for target in win32:i686 win64:x86_64; do
+  IFS=: read -r dir arch <<<"$target"
+  program=$dir/consumer.exe
+  if "$arch-w64-mingw32-gcc" -O2 -Wall -Wextra -Werror -Iinclude "$tests/consumer/consumer.c" \
+       -L"$dir" -llupex -static-libgcc -o "$program" >"$work/link.log" 2>&1; then
+    "$wine_run" "$program" >"$work/out" || { fail "$program's calls:"; cat "$work/out"; }
+  else
+    fail "a C program does not link against $dir/liblupex.dll.a:"
+    cat "$work/link.log"
+  fi
+  rm -f "$program"
+done
 
 if [ "$failures" -ne 0 ]; then
   echo "$name: $failures package check(s) failed"
   exit 1
 fi
-echo "$name: contents, checksums, DLL checks and the 64-bit host under Wine ok"
+echo "$name: contents, checksums, DLL checks, both hosts and import libraries under Wine ok"
