@@ -1,35 +1,123 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian 12 machine lacks for the whole build and test run:
-# MinGW-w64 for both Windows targets, Wine for the 64-bit one, 32-bit x86 libraries
-# and qemu-user for the 32-bit Linux tests, zip and unzip for the release package.
-# Installs only what is missing, so it is cheap to run again. Needs root (or sudo)
-# when something is missing. --native: only what the native build needs; --package:
-# only what scripts/package.sh needs; --bench: only what scripts/bench.sh needs.
+# MinGW-w64 for both Windows targets, 64-bit and 32-bit Wine to run their programs,
+# 32-bit x86 libraries and qemu-user for the 32-bit Linux tests, zip and unzip for
+# the release package. Where the kernel cannot run 32-bit x86 programs, 32-bit Wine
+# runs under qemu-i386 from bookworm-backports through a binfmt_misc entry. Does
+# only what is missing, so it is cheap to run again (nothing is installed or changed
+# when all is there). Needs root (or sudo) when something is missing. Fails, with a
+# message that says why, where 32-bit Wine cannot be had. --native: only what the
+# native build needs; --package: only what scripts/package.sh needs; --bench: only
+# what scripts/bench.sh needs.
 set -euo pipefail
 
 packages=(
   cmake g++ clang libgtest-dev googletest libbenchmark-dev libssl-dev valgrind
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-  wine64 g++-multilib qemu-user
+  wine64 wine32:i386 g++-multilib qemu-user
   libclang-rt-14-dev
   zip unzip
 )
+wine32=1
 case "${1:-}" in
-  --native) packages=(cmake g++ googletest) ;;
+  --native) packages=(cmake g++ googletest) wine32= ;;
   --package) packages=(cmake g++-mingw-w64-i686 g++-mingw-w64-x86-64
-                       binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 zip) ;;
-  --bench) packages=(cmake g++ libbenchmark-dev libssl-dev) ;;
+                       binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 zip) wine32= ;;
+  --bench) packages=(cmake g++ libbenchmark-dev libssl-dev) wine32= ;;
 esac
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
-echo "setup: installing ${missing[*]}"
 sudo=
 [ "$(id -u)" -eq 0 ] || sudo=sudo
 export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -q
-$sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+
+missing=()
+for p in "${packages[@]}"; do
+  installed "$p" || missing+=("$p")
+done
+
+if [ ${#missing[@]} -ne 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  # wine32:i386 comes from the i386 package lists, which apt fetches once the
+  # architecture is added.
+  if [ -n "$wine32" ] && [[ " $(dpkg --print-foreign-architectures | tr '\n' ' ') " != *" i386 "* ]]; then
+    echo "setup: adding the i386 architecture for wine32:i386"
+    $sudo dpkg --add-architecture i386
+  fi
+  $sudo apt-get update -q
+  if ! $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"; then
+    if [[ " ${missing[*]} " == *" wine32:i386 "* ]]; then
+      echo "setup: FAILED to install ${missing[*]}." >&2
+      echo "setup: wine32:i386 shares Multi-Arch: same libraries with the amd64 packages, and" >&2
+      echo "setup: both sides must have the same version: apt upgrades the amd64 side to match" >&2
+      echo "setup: only when it has fetched both the amd64 and the i386 package lists. Check" >&2
+      echo "setup: that 'apt-get update' fetched the i386 lists of every source without errors." >&2
+    fi
+    exit 1
+  fi
+fi
+
+[ -n "$wine32" ] || exit 0
+
+# 32-bit Wine: its loader is a 32-bit x86 Linux program. Most kernels run it
+# natively; where one does not, qemu-i386 runs it through a binfmt_misc entry.
+wine32_loader=/usr/lib/wine/wine
+wine32_runs() { "$wine32_loader" --version >/dev/null 2>&1; }
+wine32_runs && exit 0
+
+# Whether the kernel (or an emulator already registered) runs a 32-bit x86 program
+# at all, or only Wine fails.
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+printf 'int main(void) { return 0; }\n' >"$work/probe.c"
+gcc -m32 -static -o "$work/probe" "$work/probe.c" ||
+  { echo "setup: FAILED: cannot build a 32-bit x86 program (g++-multilib)" >&2; exit 1; }
+if "$work/probe" 2>/dev/null; then
+  echo "setup: FAILED: 32-bit programs run here, but $wine32_loader --version does not:" >&2
+  "$wine32_loader" --version >&2 || true
+  exit 1
+fi
+
+echo "setup: this kernel does not run 32-bit x86 programs; setting up qemu-i386 for them"
+# Debian 12's own qemu-user needs about a minute of CPU to start each 32-bit Wine
+# process; the one in bookworm-backports (static binaries) starts one in about a
+# second. The suite comes from the same Debian registry, in a file of its own.
+backports=/etc/apt/sources.list.d/lupex-bookworm-backports.sources
+if [[ "$(apt-cache policy qemu-user)" != *bookworm-backports* ]]; then
+  if [ ! -f "$backports" ]; then
+    mirror=$(awk '/^URIs:/ && $2 ~ /\/debian\/?$/ {print $2; exit}' /etc/apt/sources.list.d/debian.sources 2>/dev/null)
+    mirror=${mirror:-http://deb.debian.org/debian}
+    printf 'Types: deb\nURIs: %s\nSuites: bookworm-backports\nComponents: main\nArchitectures: amd64\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
+      "$mirror" | $sudo tee "$backports" >/dev/null
+  fi
+  $sudo apt-get update -q
+fi
+qemu_version=$(dpkg-query -W -f='${Version}' qemu-user 2>/dev/null || true)
+if [[ "$qemu_version" != *bpo12* ]]; then
+  $sudo apt-get install -y -q --no-install-recommends -t bookworm-backports qemu-user ||
+    { echo "setup: FAILED to install qemu-user from bookworm-backports" >&2; exit 1; }
+fi
+
+# The entry matches i386 ELF executables and shared objects. Flag F opens qemu-i386
+# now, so that the entry works in every mount namespace.
+binfmt=/proc/sys/fs/binfmt_misc
+if [ ! -e "$binfmt/register" ]; then
+  $sudo mount -t binfmt_misc binfmt_misc "$binfmt" ||
+    { echo "setup: FAILED to mount binfmt_misc on $binfmt" >&2; exit 1; }
+fi
+if [ -e "$binfmt/qemu-i386" ]; then
+  echo -1 | $sudo tee "$binfmt/qemu-i386" >/dev/null
+fi
+magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
+mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+qemu=$(dpkg -L qemu-user | grep -E '/bin/qemu-i386(-static)?$' | head -1)
+qemu=${qemu:-/usr/bin/qemu-i386}
+echo ":qemu-i386:M::$magic:$mask:$qemu:F" | $sudo tee "$binfmt/register" >/dev/null ||
+  { echo "setup: FAILED to register qemu-i386 with binfmt_misc" >&2; exit 1; }
+
+"$work/probe" ||
+  { echo "setup: FAILED: 32-bit x86 programs still do not run through qemu-i386" >&2; exit 1; }
+wine32_runs ||
+  { echo "setup: FAILED: $wine32_loader --version does not run under qemu-i386" >&2; exit 1; }
+echo "setup: 32-bit x86 programs, 32-bit Wine among them, run through qemu-i386"
