@@ -3,7 +3,8 @@
 # text_encrypt and text_decrypt, read from the generated code of a built lupex.dll
 # (its symbols from lupex.dll.debug beside it). In a round, the S-box loads and the
 # P words are memory reads by design: whatever else the round reads or writes on the
-# stack is a block half (or a pointer) that did not fit in a register, a spill.
+# stack is a block half (or a pointer) that did not fit in a register, a spill. The
+# count assumes the rounds unrolled whole, as blocks_encrypt asks the compiler to.
 # usage: loop_spills.sh build/win32/lupex.dll [i686|x86_64]
 set -euo pipefail
 dll=$1 arch=${2:-i686}

@@ -47,8 +47,9 @@ memcheck() {
     "${valgrind[@]}" build/native/lupex_tests --gtest_brief=1 &&
     bash tests/host_replies.sh tests/data/replies.tsv "${valgrind[@]}" build/native/lupex-host
 }
-# Each fuzz target for a bounded time from a copy of its seed corpus (fuzz/run.sh).
-fuzz_seconds=${LUPEX_FUZZ_SECONDS:-30}
+# Each fuzz target for a bounded time from a copy of its seed corpus (fuzz/run.sh),
+# short enough to keep the whole run well under 15 minutes; longer runs are separate.
+fuzz_seconds=${LUPEX_FUZZ_SECONDS:-20}
 
 # One throw-away Wine prefix for the whole run (scripts/wine-run.sh uses it).
 LUPEX_WINEPREFIX=$(mktemp -d /tmp/lupex-wine.XXXXXX)
