@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian 12 machine lacks for the whole build and test run:
 # MinGW-w64 for both Windows targets, Wine for the 64-bit one, 32-bit x86 libraries
-# and qemu-user for the 32-bit Linux tests, zip and unzip for the release package.
+# and qemu-user for the 32-bit Linux tests, zip, unzip, dpkg-dev and pkgconf for the
+# release packages.
 # Installs only what is missing, so it is cheap to run again. Needs root (or sudo)
-# when something is missing. --native: only what the native build needs; --package:
+# when something is missing. --native: only what the library and host need; --package:
 # only what scripts/package.sh needs; --bench: only what scripts/bench.sh needs.
 set -euo pipefail
 
@@ -12,12 +13,12 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine64 g++-multilib qemu-user
   libclang-rt-14-dev
-  zip unzip
+  zip unzip dpkg-dev pkgconf
 )
 case "${1:-}" in
-  --native) packages=(cmake g++ googletest) ;;
-  --package) packages=(cmake g++-mingw-w64-i686 g++-mingw-w64-x86-64
-                       binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 zip) ;;
+  --native) packages=(cmake g++) ;;
+  --package) packages=(cmake g++ g++-mingw-w64-i686 g++-mingw-w64-x86-64
+                       binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 zip dpkg-dev) ;;
   --bench) packages=(cmake g++ libbenchmark-dev libssl-dev) ;;
 esac
 
