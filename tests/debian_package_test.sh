@@ -37,7 +37,7 @@ export PKG_CONFIG_PATH=$root/usr/lib/pkgconfig
 [ "$(pkg-config --modversion lupex)" = "$(dpkg-deb -f "$deb" Version)" ] ||
   fail "pkg-config gives version $(pkg-config --modversion lupex)"
 # shellcheck disable=SC2046
-cc -std=c99 -Wall -Wextra -Werror "$tests/consumer/consumer.c" \
+cc -std=c99 -Wall -Wextra -Werror "$tests/consumer/pkgconfig_consumer.c" \
   $(pkg-config --cflags --libs lupex) -o "$work/consumer" || fail "the C consumer does not build"
 LD_LIBRARY_PATH=$root/usr/lib "$work/consumer" || fail "the C consumer failed"
 

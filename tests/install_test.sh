@@ -31,7 +31,7 @@ reply=$("$prefix/bin/lupex-host" md5 abc)
 
 # The same tree through pkg-config, from a C program.
 # shellcheck disable=SC2046
-cc -std=c99 -Wall -Wextra -Werror "$consumer/consumer.c" \
+cc -std=c99 -Wall -Wextra -Werror "$consumer/pkgconfig_consumer.c" \
   $(PKG_CONFIG_PATH=$prefix/lib/pkgconfig pkg-config --cflags --libs lupex) -o "$work/c_consumer"
 LD_LIBRARY_PATH=$prefix/lib "$work/c_consumer"
 echo "install: files in place, installed host, a find_package(lupex) and a pkg-config consumer work"

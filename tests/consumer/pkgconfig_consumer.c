@@ -1,6 +1,6 @@
 /* A C program of one's own built with pkg-config's flags against an installed or
  * unpacked lupex:
- *   cc consumer.c $(pkg-config --cflags --libs lupex) -o consumer
+ *   cc pkgconfig_consumer.c $(pkg-config --cflags --libs lupex) -o consumer
  * Calls md5 and an encrypt and decrypt round trip through lupex.h; exits with 0 when
  * every reply is the expected one. */
 #include <stdio.h>
