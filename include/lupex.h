@@ -1,4 +1,5 @@
 /* lupex: Blowfish text cipher, password hash and MD5 digest as a plug-in library.
+ * Copyright (c) 2026 the lupex authors. MIT License: see LICENSE.
  *
  * A host loads the library (lupex.dll on Windows, liblupex.so elsewhere), looks the
  * procedures up by name and calls them with one text buffer. The buffer holds the

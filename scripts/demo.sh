@@ -4,9 +4,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh --native
-cmake --preset native >/dev/null
-cmake --build --preset native -j "$(nproc)" --target lupex lupex-host >/dev/null
-host=build/native/lupex-host
+cmake --preset release >/dev/null
+cmake --build --preset release -j "$(nproc)" >/dev/null
+host=build/release/lupex-host
 
 show() { printf '%-10s %-40s -> ' "$1" "'$2'"; "$host" "$1" "$2"; }
 show dllinfo ''

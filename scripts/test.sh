@@ -30,8 +30,10 @@ dll_checks() {
 win32() { build win32 && dll_checks build/win32/lupex.dll i686 && run_ctest win32; }
 win64() { build win64 && dll_checks build/win64/lupex.dll x86_64 && run_ctest win64; }
 package() {
-  local zip
-  zip=$(bash scripts/package.sh) && echo "$zip" && bash tests/package_test.sh "$zip"
+  local made
+  made=$(bash scripts/package.sh) && echo "$made" &&
+    bash tests/package_test.sh "$(sed -n 1p <<<"$made")" &&
+    bash tests/debian_package_test.sh "$(sed -n 2p <<<"$made")"
 }
 # The unit suite and the host's run of the request table with the library built under
 # AddressSanitizer and UndefinedBehaviorSanitizer, then under ThreadSanitizer.
@@ -65,7 +67,7 @@ stage "native build and tests" native
 stage "32-bit x86 tests under qemu-i386" i386
 stage "win32 lupex.dll: export, lean and version resource checks, tests under 32-bit Wine" win32
 stage "win64 lupex.dll: export, lean and version resource checks, tests under Wine" win64
-stage "release package: scripts/package.sh, unpacked and checked" package
+stage "release packages: scripts/package.sh, the zip and the Debian package unpacked and checked" package
 stage "ASan+UBSan: unit tests and host request table" asan
 stage "TSan: unit tests and host request table" tsan
 stage "valgrind memcheck: unit tests and host request table (Release)" memcheck

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Unpacks a release package as a user does and checks it: exactly the files it should
-# hold, their checksums against SHA256SUMS, the header and README as in the sources,
-# both DLLs through the export, lean DLL and version resource checks, both host
-# programs importing Windows system DLLs only, each host from the package calling the
-# DLL beside it under Wine (32-bit Wine for the 32-bit one), and a C program linked
-# against each import library from the package calling all five exports.
+# hold, their checksums against SHA256SUMS, the header, README and licence as in the
+# sources, both DLLs through the export, lean DLL and version resource checks, both
+# host programs importing Windows system DLLs only, each host from the package calling
+# the DLL beside it under Wine (32-bit Wine for the 32-bit one), and a C program
+# linked against each import library from the package calling all five exports.
 # usage: package_test.sh ZIP
 set -euo pipefail
 zip=$(realpath "$1")
@@ -23,7 +23,8 @@ root=$work/$name
 [ -d "$root" ] || { echo "FAIL: $zip has no top folder $name"; exit 1; }
 cd "$root"
 
-expected_files='README.md
+expected_files='LICENSE
+README.md
 SHA256SUMS
 include/lupex.h
 win32/liblupex.dll.a
@@ -42,6 +43,7 @@ summed=$(awk '{print $2}' SHA256SUMS | LC_ALL=C sort)
 sha256sum --quiet -c SHA256SUMS || fail "checksums do not match SHA256SUMS"
 cmp -s include/lupex.h "$tests/../include/lupex.h" || fail "include/lupex.h differs from the sources"
 cmp -s README.md "$tests/../README.md" || fail "README.md differs from the sources"
+cmp -s LICENSE "$tests/../LICENSE" || fail "LICENSE differs from the sources"
 
 for target in win32:i686:pei-i386 win64:x86_64:pei-x86-64; do
   IFS=: read -r dir arch format <<<"$target"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks the version resource of a built lupex.dll: the fixed part (file and product
 # version as four 16-bit numbers, file type DLL) and the strings that Windows shows in
-# the file's properties, stored as UTF-16 in the .rsrc section.
+# the file's properties (the copyright among them), stored as UTF-16 in the .rsrc
+# section.
 # usage: windows_resource.sh DLL i686|x86_64 [VERSION]   (default: the CMake project version)
 set -euo pipefail
 dll=$1 arch=$2
@@ -48,6 +49,7 @@ check ProductName lupex
 check OriginalFilename lupex.dll
 check FileDescription '?*'
 check Comments '*20720*'
+check LegalCopyright 'Copyright (c) 2026 the lupex authors. MIT License.'
 
 if [ "$failures" -ne 0 ]; then
   echo "$dll: $failures version resource check(s) failed"
