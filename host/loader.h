@@ -1,18 +1,37 @@
-// What the host needs from the platform: load a library by path, find an export by
-// name, and byte-exact standard streams.
+// What the host needs from the platform: its command line, load a library by path,
+// find an export by name, and byte-exact standard streams. main.cpp holds the rest
+// and no platform code; each platform file holds the program's entry point.
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "lupex.h"
 
 struct Library;
 
+// The host proper, called by the platform's entry point with the arguments after the
+// program name: the bytes as given on POSIX, UTF-8 on Windows (the command line is
+// read as wide characters). Returns the exit status.
+int host_main(const std::vector<std::string> &arguments);
+
+// Turns a command-line argument, as host_main receives it, into the bytes that a
+// call passes to the library. POSIX: unchanged. Windows: the ANSI code page, or
+// UTF-8 when `utf8` is set; a character the code page cannot hold exactly (no best
+// fit, no default character) makes it false, with the reason in `error`.
+bool command_line_bytes(std::string &text, bool utf8, std::string &error);
+
+// `argument` as it would be typed to this platform's usual command shell: unchanged
+// when it needs no quoting, else in single quotes (POSIX) or double quotes (Windows).
+std::string quote_argument(const std::string &argument);
+
 // The library beside the host program: liblupex.so, or lupex.dll on Windows. An
 // installed host (bin/) also finds liblupex.so in the installed library directory.
 std::string default_library_path();
 
-// Null on failure, with the platform's reason in `error`.
+// `path` is a file path (UTF-8 on Windows); a bare file name is a file in the current
+// folder, never looked up in the system's library search path. Null on failure, with
+// the reason in words in `error`.
 Library *library_open(const std::string &path, std::string &error);
 
 // The export `name`, or null when the library has none of that name.

@@ -2,11 +2,32 @@
 #include <limits.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include "loader.h"
 
 #ifndef LUPEX_LIBDIR_FROM_BINDIR
 #define LUPEX_LIBDIR_FROM_BINDIR "../lib"
 #endif
+
+int main(int argc, char **argv) {
+    return host_main(std::vector<std::string>(argv + 1, argv + argc));
+}
+
+// The shell hands over bytes; there is nothing to convert.
+bool command_line_bytes(std::string &, bool, std::string &) { return true; }
+
+std::string quote_argument(const std::string &argument) {
+    static const char plain[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                "0123456789_-+=.,/:@%";
+    if (!argument.empty() && argument.find_first_not_of(plain) == std::string::npos)
+        return argument;
+    std::string quoted = "'";
+    for (char c : argument)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
 
 std::string default_library_path() {
     char self[PATH_MAX];
@@ -25,7 +46,13 @@ std::string default_library_path() {
 }
 
 Library *library_open(const std::string &path, std::string &error) {
-    void *handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    // dlopen searches the system's library path for a name without a slash.
+    const std::string file = path.find('/') == std::string::npos ? "./" + path : path;
+    if (access(file.c_str(), F_OK) != 0) {
+        error = errno == ENOENT ? std::string("not found") : std::strerror(errno);
+        return nullptr;
+    }
+    void *handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr)
         error = dlerror();
     return static_cast<Library *>(handle);

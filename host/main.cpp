@@ -14,27 +14,71 @@
 
 namespace {
 
-const char *const usage_text =
-    "usage: lupex-host [OPTIONS] PROCEDURE [BUFFER-TEXT]\n"
+const char *const help_text =
+    "usage: lupex-host [OPTIONS] [--] PROCEDURE [BUFFER-TEXT]\n"
     "       lupex-host [OPTIONS] --batch < REQUESTS\n"
     "       lupex-host [--library PATH] --list\n"
     "\n"
-    "Loads the lupex library, calls PROCEDURE (blowfish, md5 or dllinfo) with a buffer\n"
-    "holding BUFFER-TEXT exactly as given, blanks included, and prints the reply line.\n"
+    "Loads the lupex library, calls PROCEDURE (blowfish, md5 or dllinfo) with a\n"
+    "buffer holding BUFFER-TEXT exactly as given, blanks included, and prints the\n"
+    "reply line: \"+OK <result>\", or \"-<CODE> <message>\" for a failure. BUFFER-TEXT\n"
+    "is one argument: quote it ('...' in a POSIX shell, \"...\" on Windows). Options\n"
+    "go before PROCEDURE; what follows PROCEDURE is BUFFER-TEXT, even \"-x\".\n"
     "\n"
     "options:\n"
-    "  --library PATH  the library to load (default: the one beside this program, or\n"
-    "                  for an installed host the one in the installed library directory)\n"
-    "  --batch         read one request a line from standard input, 'PROCEDURE BUFFER-TEXT'\n"
-    "                  (one blank after the procedure name; the rest is the buffer text),\n"
-    "                  and print one reply line for each\n"
-    "  --hex           BUFFER-TEXT is given as hex digits (in batch mode too), for bytes\n"
-    "                  a shell cannot pass easily\n"
-    "  --hex-reply     print each reply as hex digits\n"
-    "  --list          print the exports found in the library and their ordinals (an\n"
-    "                  ELF library has none: there they are numbered as in lupex.dll)\n"
-    "  --help          this text\n"
+    "  --library PATH  the library file to load; a bare file name is a file in the\n"
+    "                  current folder (default: the library beside this program,\n"
+    "                  or for an installed host the one in the installed library\n"
+    "                  directory)\n"
+    "  --batch         read one request a line from standard input: PROCEDURE, one\n"
+    "                  blank, and BUFFER-TEXT, the rest of the line with its blanks\n"
+    "                  (a CR before the line feed is dropped); print exactly one\n"
+    "                  line for each line read, in order\n"
+    "  --fail          exit with status 4 when a reply is a failure reply (\"-...\")\n"
+    "  --hex           BUFFER-TEXT is hex digits, two a byte (in --batch too): the\n"
+    "                  way to pass any bytes\n"
+    "  --hex-reply     print each reply as hex digits, two a byte\n"
+    "  --utf8          Windows: pass the command line's characters as UTF-8, not\n"
+    "                  in the ANSI code page (elsewhere the shell's bytes pass as\n"
+    "                  they are)\n"
+    "  --list          print the library's exports and their ordinals (ELF has no\n"
+    "                  ordinals: there they are numbered as in lupex.dll)\n"
+    "  --              the end of the options\n"
+    "  --help, -h      this text\n"
     "  --version       the host's version\n"
+    "\n"
+    "reply lines:\n"
+    "  A reply that is one printable line is printed as it is. A reply that holds\n"
+    "  a control byte (0x01-0x1f or 0x7f; a decryption under a wrong key gives any\n"
+    "  bytes) is printed as a backslash and then the reply, with a backslash\n"
+    "  written as \\\\, a line feed as \\n, a CR as \\r and any other control byte as\n"
+    "  \\xHH (two lower-case hex digits). Replies begin with \"+\" or \"-\", so only an\n"
+    "  escaped line begins with a backslash. Bytes 0x80 and above are text in the\n"
+    "  caller's encoding and are printed as they are. In a shell,\n"
+    "  printf '%b' \"${line#\\\\}\" gives an escaped reply back.\n"
+    "\n"
+    "batch:\n"
+    "  A line that cannot be called (empty, blanks only, an unknown procedure, a\n"
+    "  lifecycle hook, bad hex digits, a zero byte) gets \"-HOST <reason>\" in its\n"
+    "  place, its number and the reason go to standard error, and the batch goes\n"
+    "  on. Each reply is written at once, so a script may send a request and wait\n"
+    "  for its reply. The library skips the blanks in front of a text and refuses\n"
+    "  an empty one: \"blowfish encrypt KEY \" gets \"-STRING Invalid String\", and so\n"
+    "  does \"blowfish decrypt KEY \"; a script that carries a file line by line\n"
+    "  turns that reply back into an empty line.\n"
+    "\n"
+    "encodings:\n"
+    "  The library works on bytes: peers must agree on the encoding of their\n"
+    "  texts. On Linux the arguments are the shell's bytes (UTF-8 in a UTF-8\n"
+    "  locale). On Windows they are converted to the ANSI code page, and a\n"
+    "  character that it cannot hold exactly is refused (status 2); with --utf8\n"
+    "  they are passed as UTF-8. Lines read by --batch and bytes given with --hex\n"
+    "  pass as they are.\n"
+    "\n"
+    "security:\n"
+    "  A key or password on the command line is visible to other users of the\n"
+    "  machine in the process list. --batch reading a file, or a pipe fed by a\n"
+    "  shell built-in such as printf, keeps it out of the process list.\n"
     "\n"
     "examples:\n"
     "  lupex-host blowfish 'encrypt secret Hello, world'\n"
@@ -42,12 +86,31 @@ const char *const usage_text =
     "  lupex-host blowfish 'encpass my password'\n"
     "  lupex-host md5 'abc'\n"
     "  lupex-host --hex md5 616263\n"
-    "  lupex-host --hex-reply blowfish 'decrypt wrong-key <cipher text>'\n"
+    "  lupex-host --fail --hex-reply blowfish 'decrypt wrong-key <cipher text>'\n"
     "  lupex-host --library ./lupex.dll --list\n"
-    "  printf 'md5 abc\\ndllinfo \\n' | lupex-host --batch\n"
+    "  printf 'blowfish encrypt %s %s\\n' \"$key\" \"$text\" | lupex-host --batch\n"
+    "  lupex-host --batch < requests.txt > replies.txt\n"
     "\n"
-    "exit status: 0 when every call was made; 1 for bad usage; 2 when the library or an\n"
-    "export cannot be found or a request is malformed; 3 when a reply overran the buffer.\n";
+    "exit status:\n"
+    "  0  every call was made (failure replies included, unless --fail)\n"
+    "  1  bad usage; nothing was called\n"
+    "  2  the library cannot be loaded; PROCEDURE is not one of its exports; --list\n"
+    "     misses some of the five exports; a request cannot be passed (bad hex\n"
+    "     digits, a zero byte, a character the ANSI code page lacks); in --batch,\n"
+    "     one or more lines got \"-HOST ...\"\n"
+    "  3  the library broke the buffer contract (a reply ran past the end of the\n"
+    "     buffer or has no terminator): the host stops at once; in --batch that\n"
+    "     line gets \"-HOST ...\" and no later line is read\n"
+    "  4  --fail, and a reply was a failure reply (when 2 and 3 do not apply)\n";
+
+// The exit statuses that help_text lists.
+enum Status : int {
+    status_ok = 0,
+    status_usage = 1,
+    status_cannot_call = 2,
+    status_broken_contract = 3,
+    status_failure_reply = 4,
+};
 
 const char *const export_names[] = {"LoadDll", "UnloadDll", "blowfish", "dllinfo", "md5"};
 
@@ -58,18 +121,28 @@ constexpr unsigned char guard_value = 0xa5;
 struct Options {
     std::string library;
     bool batch = false;
+    bool fail_replies = false;
     bool hex_in = false;
     bool hex_out = false;
+    bool utf8 = false;
     bool list = false;
 };
 
+void complain(const std::string &message) { std::cerr << "lupex-host: " << message << '\n'; }
+
 int fail(int status, const std::string &message) {
-    std::cerr << "lupex-host: " << message << '\n';
+    complain(message);
     return status;
 }
 
-bool is_procedure_name(const std::string &name) {
-    return name != "LoadDll" && name != "UnloadDll";
+int usage_error(const std::string &message) {
+    return fail(status_usage, message + " (see lupex-host --help)");
+}
+
+// The options that take no value, as the command line spells them.
+bool is_flag_option(const std::string &arg) {
+    return arg == "--batch" || arg == "--fail" || arg == "--hex" || arg == "--hex-reply" ||
+           arg == "--utf8" || arg == "--list";
 }
 
 int hex_value(char c) {
@@ -82,17 +155,65 @@ int hex_value(char c) {
     return -1;
 }
 
-bool from_hex(const std::string &hex, std::string &bytes) {
-    if (hex.size() % 2 != 0)
-        return false;
-    bytes.clear();
-    for (std::size_t i = 0; i < hex.size(); i += 2) {
-        int hi = hex_value(hex[i]), lo = hex_value(hex[i + 1]);
-        if (hi < 0 || lo < 0)
+// A zero byte would end the buffer text there: the library would see only the bytes
+// before it.
+bool check_no_zero_byte(const std::string &bytes, const char *what, std::string &error) {
+    const std::size_t zero = bytes.find('\0');
+    if (zero == std::string::npos)
+        return true;
+    error = std::string(what) + " holds a zero byte (byte " + std::to_string(zero + 1) +
+            "): the library would see only the bytes before it";
+    return false;
+}
+
+bool from_hex(const std::string &hex, std::string &bytes, std::string &error) {
+    for (std::size_t i = 0; i < hex.size(); ++i)
+        if (hex_value(hex[i]) < 0) {
+            const auto byte = static_cast<unsigned char>(hex[i]);
+            char shown[16];
+            std::snprintf(shown, sizeof shown, byte > 0x20 && byte < 0x7f ? "'%c'" : "byte 0x%02x",
+                          byte);
+            error = std::string("the hex text holds ") + shown + " at position " +
+                    std::to_string(i + 1) + ", which is not a hex digit";
             return false;
-        bytes.push_back(static_cast<char>(hi << 4 | lo));
+        }
+    if (hex.size() % 2 != 0) {
+        error = "the hex text has an odd number of digits (" + std::to_string(hex.size()) +
+                "): two digits make a byte";
+        return false;
     }
-    return true;
+    bytes.clear();
+    for (std::size_t i = 0; i < hex.size(); i += 2)
+        bytes.push_back(static_cast<char>(hex_value(hex[i]) << 4 | hex_value(hex[i + 1])));
+    return check_no_zero_byte(bytes, "the hex text", error);
+}
+
+// The reply as one line: unchanged when it holds no control byte, else marked by a
+// leading backslash and escaped so that it stays one line and every byte can be read
+// back (the escapes are those of printf %b). A reply never begins with a backslash.
+std::string reply_line(const char *reply) {
+    const auto is_control = [](unsigned char c) { return c < 0x20 || c == 0x7f; };
+    const char *p = reply;
+    while (*p != '\0' && !is_control(static_cast<unsigned char>(*p)))
+        ++p;
+    if (*p == '\0')
+        return reply;
+    static const char digits[] = "0123456789abcdef";
+    std::string line = "\\";
+    for (p = reply; *p != '\0'; ++p) {
+        const auto c = static_cast<unsigned char>(*p);
+        if (c == '\\')
+            line += "\\\\";
+        else if (c == '\n')
+            line += "\\n";
+        else if (c == '\r')
+            line += "\\r";
+        else if (is_control(c))
+            line += {'\\', 'x', digits[c >> 4], digits[c & 0x0f]};
+        else
+            line += static_cast<char>(c);
+    }
+    return line;
 }
 
 void print_reply(const char *reply, bool hex) {
@@ -104,15 +225,19 @@ void print_reply(const char *reply, bool hex) {
             std::putchar(digits[byte & 0x0f]);
         }
     } else {
-        std::fwrite(reply, 1, std::strlen(reply), stdout);
+        const std::string line = reply_line(reply);
+        std::fwrite(line.data(), 1, line.size(), stdout);
     }
     std::putchar('\n');
 }
 
+enum class Outcome { success_reply, failure_reply, broken_contract };
+
 // One call as a host makes it: a buffer of at least LUPEX_BUFFER_MIN bytes that
-// holds the request, guard bytes behind it. Returns 0, or 3 when the reply ran past
-// the buffer.
-int call(lupex_procedure procedure, const std::string &request, bool hex_out) {
+// holds the request, guard bytes behind it. Prints the reply, unless the library
+// broke the buffer contract: then `error` says how, and nothing is printed.
+Outcome call(lupex_procedure procedure, const std::string &request, bool hex_out,
+             std::string &error) {
     const std::size_t capacity =
         request.size() + 1 > LUPEX_BUFFER_MIN ? request.size() + 1 : LUPEX_BUFFER_MIN;
     std::vector<char> buffer(capacity + guard_bytes, static_cast<char>(guard_value));
@@ -120,16 +245,20 @@ int call(lupex_procedure procedure, const std::string &request, bool hex_out) {
     buffer[request.size()] = '\0';
     procedure(nullptr, nullptr, buffer.data(), nullptr, 1, 0);
     for (std::size_t i = capacity; i < buffer.size(); ++i)
-        if (static_cast<unsigned char>(buffer[i]) != guard_value)
-            return fail(3, "the reply ran past the end of the buffer");
-    if (std::memchr(buffer.data(), '\0', capacity) == nullptr)
-        return fail(3, "the reply has no terminator inside the buffer");
+        if (static_cast<unsigned char>(buffer[i]) != guard_value) {
+            error = "the reply ran past the end of the buffer";
+            return Outcome::broken_contract;
+        }
+    if (std::memchr(buffer.data(), '\0', capacity) == nullptr) {
+        error = "the reply has no terminator inside the buffer";
+        return Outcome::broken_contract;
+    }
     print_reply(buffer.data(), hex_out);
-    return 0;
+    return buffer[0] == '-' ? Outcome::failure_reply : Outcome::success_reply;
 }
 
 lupex_procedure find_procedure(Library *library, const std::string &name, std::string &error) {
-    if (!is_procedure_name(name)) {
+    if (name == "LoadDll" || name == "UnloadDll") {
         error = name + " is a lifecycle hook, not a procedure";
         return nullptr;
     }
@@ -139,88 +268,248 @@ lupex_procedure find_procedure(Library *library, const std::string &name, std::s
     return reinterpret_cast<lupex_procedure>(symbol);
 }
 
+// The procedure and the request bytes of one call, from the procedure name and the
+// buffer text as given (hex digits with --hex); false with the reason in `error`.
+bool prepare(Library *library, const Options &options, const std::string &name,
+             const std::string &text, lupex_procedure &procedure, std::string &request,
+             std::string &error) {
+    procedure = find_procedure(library, name, error);
+    if (procedure == nullptr)
+        return false;
+    if (options.hex_in)
+        return from_hex(text, request, error);
+    request = text;
+    return check_no_zero_byte(request, "the buffer text", error);
+}
+
+// A request line: the procedure name, one blank, and the buffer text.
+bool split_request_line(const std::string &line, std::string &name, std::string &text,
+                        std::string &error) {
+    if (line.empty()) {
+        error = "empty line: a request is PROCEDURE and BUFFER-TEXT";
+        return false;
+    }
+    if (line.find_first_not_of(' ') == std::string::npos) {
+        error = "blanks only: a request is PROCEDURE and BUFFER-TEXT";
+        return false;
+    }
+    if (line[0] == ' ') {
+        error = "the line begins with a blank: the procedure name comes first";
+        return false;
+    }
+    const std::size_t blank = line.find(' ');
+    name = line.substr(0, blank);
+    text = blank == std::string::npos ? std::string() : line.substr(blank + 1);
+    return true;
+}
+
 int run_batch(Library *library, const Options &options) {
     std::string line;
+    unsigned long number = 0, refused = 0, failure_replies = 0;
     while (std::getline(std::cin, line)) {
+        ++number;
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        if (line.empty())
-            continue;
-        const std::size_t blank = line.find(' ');
-        const std::string name = line.substr(0, blank);
-        std::string request = blank == std::string::npos ? std::string() : line.substr(blank + 1);
-        if (options.hex_in && !from_hex(std::string(request), request))
-            return fail(2, "request is not an even number of hex digits: " + line);
-        std::string error;
-        lupex_procedure procedure = find_procedure(library, name, error);
-        if (procedure == nullptr)
-            return fail(2, error);
-        if (int status = call(procedure, request, options.hex_out))
-            return status;
+        std::string name, text, request, error;
+        lupex_procedure procedure = nullptr;
+        if (check_no_zero_byte(line, "the line", error) &&
+            split_request_line(line, name, text, error) &&
+            prepare(library, options, name, text, procedure, request, error)) {
+            const Outcome outcome = call(procedure, request, options.hex_out, error);
+            if (outcome == Outcome::broken_contract) {
+                print_reply(("-HOST " + error).c_str(), false);
+                std::fflush(stdout);
+                return fail(status_broken_contract, "line " + std::to_string(number) + ": " +
+                                                        error + "; no later line is read");
+            }
+            if (outcome == Outcome::failure_reply)
+                ++failure_replies;
+        } else {
+            // The reason may quote the line, control bytes and all: one escaped line.
+            ++refused;
+            print_reply(("-HOST " + error).c_str(), false);
+            complain("line " + std::to_string(number) + ": " + error);
+        }
+        // A script may write one request and wait for its reply.
+        std::fflush(stdout);
     }
-    std::fflush(stdout);
-    return 0;
+    int status = status_ok;
+    if (options.fail_replies && failure_replies != 0) {
+        complain(std::to_string(failure_replies) + " of " + std::to_string(number) +
+                 " lines got a failure reply");
+        status = status_failure_reply;
+    }
+    if (refused != 0) {
+        complain(std::to_string(refused) + " of " + std::to_string(number) +
+                 " lines could not be called");
+        status = status_cannot_call;
+    }
+    return status;
+}
+
+int run_one_call(Library *library, const Options &options, const std::vector<std::string> &words) {
+    std::string text = words.size() == 2 ? words[1] : std::string();
+    std::string request, error;
+    lupex_procedure procedure = nullptr;
+    if ((!options.hex_in && !command_line_bytes(text, options.utf8, error)) ||
+        !prepare(library, options, words[0], text, procedure, request, error))
+        return fail(status_cannot_call, error);
+    switch (call(procedure, request, options.hex_out, error)) {
+    case Outcome::broken_contract:
+        return fail(status_broken_contract, error);
+    case Outcome::failure_reply:
+        return options.fail_replies ? status_failure_reply : status_ok;
+    default:
+        return status_ok;
+    }
 }
 
 // The ordinal comes from the library's export table where the format has one
 // (Windows); an ELF library has none, so there each name gets the ordinal that
-// lupex.def gives it.
-int run_list(Library *library) {
-    for (std::size_t i = 0; i < sizeof export_names / sizeof *export_names; ++i) {
-        if (library_symbol(library, export_names[i]) == nullptr)
+// lupex.def gives it. A library without all five exports is no lupex library.
+int run_list(Library *library, const std::string &path) {
+    std::string missing;
+    std::size_t missing_count = 0;
+    const std::size_t count = sizeof export_names / sizeof *export_names;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (library_symbol(library, export_names[i]) == nullptr) {
+            missing += (missing.empty() ? "" : ", ") + std::string(export_names[i]);
+            ++missing_count;
             continue;
+        }
         unsigned ordinal = library_ordinal(library, export_names[i]);
         std::printf("%u %s\n", ordinal != 0 ? ordinal : static_cast<unsigned>(i + 1),
                     export_names[i]);
     }
-    return 0;
+    if (missing_count == count)
+        return fail(status_cannot_call,
+                    path + " has none of the five exports (" + missing + "): not a lupex library");
+    if (missing_count != 0)
+        return fail(status_cannot_call, path + " lacks the export" +
+                                            (missing_count > 1 ? "s " : " ") + missing +
+                                            " of the five that a lupex library has");
+    return status_ok;
+}
+
+// The command as it should have been typed: the options, then the procedure and
+// the buffer text as one argument.
+std::string suggested_command(const std::vector<std::string> &options,
+                              const std::vector<std::string> &words, bool batch) {
+    std::string command = "lupex-host";
+    for (const std::string &option : options)
+        command += " " + quote_argument(option);
+    std::string text;
+    for (std::size_t i = 1; i < words.size(); ++i)
+        text += (i > 1 ? " " : "") + words[i];
+    if (batch)
+        return "printf '%s\\n' " + quote_argument(words[0] + (words.size() > 1 ? " " + text : "")) +
+               " | " + command;
+    return command + " " + quote_argument(words[0]) +
+           (words.size() > 1 ? " " + quote_argument(text) : "");
+}
+
+// Called when a single call has more than PROCEDURE and BUFFER-TEXT: options after
+// the procedure, or a buffer text given unquoted as several words.
+int too_many_words(const std::vector<std::string> &given_options,
+                   const std::vector<std::string> &words) {
+    std::vector<std::string> options = given_options, rest;
+    std::string misplaced;
+    for (std::size_t i = 1; i < words.size(); ++i) {
+        if (is_flag_option(words[i]) || words[i] == "--library" || words[i] == "--") {
+            misplaced += (misplaced.empty() ? "" : ", ") + words[i];
+            options.push_back(words[i]);
+            if (words[i] == "--library" && i + 1 < words.size())
+                options.push_back(words[++i]);
+        } else {
+            rest.push_back(words[i]);
+        }
+    }
+    if (!misplaced.empty()) {
+        rest.insert(rest.begin(), words[0]);
+        if (rest.size() <= 2)
+            return usage_error(misplaced + " after the procedure: options go before it, as in " +
+                               suggested_command(options, rest, false));
+    } else {
+        rest = words;
+    }
+    return usage_error("the buffer text is one argument: quote it, as in " +
+                       suggested_command(options, rest, false));
 }
 
 } // namespace
 
-int main(int argc, char **argv) {
+int host_main(const std::vector<std::string> &arguments) {
     set_binary_streams();
     Options options;
-    std::vector<std::string> words;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (!words.empty()) {
-            words.push_back(arg); // the buffer text may itself begin with "--"
-        } else if (arg == "--help" || arg == "-h") {
-            std::fputs(usage_text, stdout);
-            return 0;
-        } else if (arg == "--version") {
-            std::printf("lupex-host %s\n", LUPEX_VERSION);
-            return 0;
-        } else if (arg == "--library") {
-            if (++i == argc)
-                return fail(1, "--library needs a path\n" + std::string(usage_text));
-            options.library = argv[i];
-        } else if (arg == "--batch") {
-            options.batch = true;
-        } else if (arg == "--hex") {
-            options.hex_in = true;
-        } else if (arg == "--hex-reply") {
-            options.hex_out = true;
-        } else if (arg == "--list") {
-            options.list = true;
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            return fail(1, "unknown option " + arg + "\n" + usage_text);
-        } else {
-            words.push_back(arg);
+    std::vector<std::string> given_options, words;
+    bool end_of_options = false;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string &arg = arguments[i];
+        if (end_of_options || !words.empty()) {
+            words.push_back(arg); // the buffer text may itself begin with "-"
+            continue;
         }
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(help_text, stdout);
+            return status_ok;
+        }
+        if (arg == "--version") {
+            std::printf("lupex-host %s\n", LUPEX_VERSION);
+            return status_ok;
+        }
+        if (arg == "--library") {
+            if (++i == arguments.size() || arguments[i].empty())
+                return usage_error("--library needs the path of a library file");
+            options.library = arguments[i];
+            given_options.push_back(arg);
+            given_options.push_back(arguments[i]);
+            continue;
+        }
+        if (arg == "--") {
+            end_of_options = true;
+            continue;
+        }
+        if (arg.size() < 2 || arg[0] != '-') {
+            words.push_back(arg); // the procedure
+            continue;
+        }
+        if (!is_flag_option(arg))
+            return usage_error("unknown option " + quote_argument(arg));
+        given_options.push_back(arg);
+        options.batch |= arg == "--batch";
+        options.fail_replies |= arg == "--fail";
+        options.hex_in |= arg == "--hex";
+        options.hex_out |= arg == "--hex-reply";
+        options.utf8 |= arg == "--utf8";
+        options.list |= arg == "--list";
     }
-    const bool one_call = !options.batch && !options.list;
-    if (one_call ? (words.empty() || words.size() > 2) : !words.empty() ||
-                                                             (options.batch && options.list))
-        return fail(1, std::string("bad usage\n") + usage_text);
+    if (options.batch && options.list)
+        return usage_error("--batch and --list do not go together");
+    if (options.list && !words.empty())
+        return usage_error("--list takes no procedure");
+    if (options.batch && !words.empty()) {
+        std::vector<std::string> rest;
+        for (const std::string &option : given_options)
+            if (option != "--batch")
+                rest.push_back(option);
+        rest.push_back("--batch");
+        return usage_error("--batch reads its requests from standard input, one a line: " +
+                           suggested_command(rest, words, true));
+    }
+    if (!options.batch && !options.list) {
+        if (words.empty())
+            return usage_error("no procedure given: lupex-host PROCEDURE 'BUFFER-TEXT', for "
+                               "example lupex-host md5 abc");
+        if (words.size() > 2)
+            return too_many_words(given_options, words);
+    }
 
     if (options.library.empty())
         options.library = default_library_path();
     std::string error;
     Library *library = library_open(options.library, error);
     if (library == nullptr)
-        return fail(2, "cannot load " + options.library + ": " + error);
+        return fail(status_cannot_call, "cannot load " + options.library + ": " + error);
 
     using load_hook = void(LUPEX_CALL *)(void *);
     using unload_hook = int(LUPEX_CALL *)(int);
@@ -228,20 +517,12 @@ int main(int argc, char **argv) {
         load(nullptr);
 
     int status;
-    if (options.list) {
-        status = run_list(library);
-    } else if (options.batch) {
+    if (options.list)
+        status = run_list(library, options.library);
+    else if (options.batch)
         status = run_batch(library, options);
-    } else {
-        std::string request = words.size() == 2 ? words[1] : std::string();
-        lupex_procedure procedure = find_procedure(library, words[0], error);
-        if (procedure == nullptr)
-            status = fail(2, error);
-        else if (options.hex_in && !from_hex(std::string(request), request))
-            status = fail(2, "BUFFER-TEXT is not an even number of hex digits");
-        else
-            status = call(procedure, request, options.hex_out);
-    }
+    else
+        status = run_one_call(library, options, words);
 
     if (auto unload = reinterpret_cast<unload_hook>(library_symbol(library, "UnloadDll")))
         unload(0);

@@ -1,27 +1,77 @@
 #!/usr/bin/env bash
-# The host program's own behaviour: --help, --version, --list, hex input and output,
-# exit statuses and messages for bad usage, unknown exports and missing libraries,
-# and the guard checks against a library that breaks the buffer contract.
+# The host program's own behaviour: --help, --version, --list, usage errors and their
+# one-line messages, "--", loading a library and the messages when that fails, hex
+# input and output, reply lines and their escape, --fail, --batch (one line out for
+# every line in, a file carried through encryption and back), the Windows host's
+# encodings, and the guard checks against a library that breaks the buffer contract.
 # usage: host_cli.sh VERSION ROGUE_LIBRARY [EMULATOR] HOST
 set -uo pipefail
 version=$1 rogue=$2
 shift 2
+# Absolute paths: some checks run the host in another folder.
+rogue=$(realpath "$rogue")
+host_command=()
+for word in "$@"; do
+  [ -e "$word" ] && word=$(realpath "$word")
+  host_command+=("$word")
+done
+host_program=${host_command[-1]}
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-host_command=("$@")
+# Under an emulator (Wine) every run of this script shares one prefix, unless the
+# caller gives one: making a prefix takes seconds.
+own_prefix=
+if [ ${#host_command[@]} -gt 1 ] && [ -z "${LUPEX_WINEPREFIX:-}" ]; then
+  export LUPEX_WINEPREFIX=$work/wine
+  mkdir "$LUPEX_WINEPREFIX"
+  own_prefix=1
+fi
+cleanup() {
+  if [ -n "$own_prefix" ] && [ -d "$LUPEX_WINEPREFIX" ]; then
+    wineserver=/usr/lib/wine/wineserver
+    [ -x "$wineserver" ] || wineserver=wineserver
+    WINEPREFIX=$LUPEX_WINEPREFIX "$wineserver" -k 2>/dev/null
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+case $host_program in
+  *.exe) windows=1 library=$(dirname "$host_program")/lupex.dll ;;
+  *) windows= library=$(dirname "$host_program")/liblupex.so ;;
+esac
+# An argument as the host quotes it in a suggested command.
+quoted() { if [ -n "$windows" ]; then printf '"%s"' "$1"; else printf "'%s'" "$1"; fi; }
+
 # host ARGS...: runs the host; leaves its exit status, stdout and stderr in status,
-# out and err. batch INPUT ARGS...: the same with INPUT on standard input.
+# out and err (stderr without CRs: it is a text stream on Windows). batch INPUT
+# ARGS...: the same with INPUT on standard input; run_host ARGS...: the same with
+# $work/in on standard input. The host runs in $cwd, with the variables of host_env
+# added to its environment.
+cwd=$PWD host_env=()
 host() { batch '' "$@"; }
 batch() {
   printf '%s' "$1" >"$work/in"
   shift
-  "${host_command[@]}" "$@" <"$work/in" >"$work/out" 2>"$work/err"
-  status=$? out=$(cat "$work/out") err=$(cat "$work/err")
+  run_host "$@"
+}
+run_host() {
+  (cd "$cwd" && env "${host_env[@]}" "${host_command[@]}" "$@") <"$work/in" >"$work/out" 2>"$work/err"
+  status=$?
+  out=$(cat "$work/out") err=$(tr -d '\r' <"$work/err")
 }
 hex_of() { od -An -v -tx1 | tr -d ' \n'; }
+# The reply of md5 to the bytes that printf makes of FORMAT.
+md5_of() { printf '+OK %s' "$(printf -- "$1" | md5sum | cut -c1-32)"; }
+# A reply line as the reply's bytes: an escaped line (leading "\") through printf %b.
+reply_bytes() {
+  case $1 in
+    '\'*) printf '%b' "${1#\\}" ;;
+    *) printf '%s' "$1" ;;
+  esac
+}
 
 # expect STATUS STDERR-PATTERN ARGS...: the exit status, and a message on stderr that
 # matches the pattern ('' for an empty stderr).
@@ -33,7 +83,7 @@ expect() {
   if [ -z "$pattern" ]; then
     [ -z "$err" ] || fail "lupex-host $*: unexpected stderr: $err"
   else
-    [[ "$err" == *$pattern* ]] || fail "lupex-host $*: stderr '$err' lacks '$pattern'"
+    [[ "$err" == *"$pattern"* ]] || fail "lupex-host $*: stderr '$err' lacks '$pattern'"
   fi
 }
 
@@ -42,69 +92,303 @@ for option in --help -h; do
   expect 0 '' "$option"
   [[ "$out" == *"usage: lupex-host"*"examples:"* ]] || fail "$option: no usage and examples on stdout"
 done
+for topic in '  0  ' '  1  ' '  2  ' '  3  ' '  4  ' '-HOST' '\xHH' 'process list' '--utf8' '--fail'; do
+  [[ "$out" == *"$topic"* ]] || fail "--help does not tell of '$topic'"
+done
 expect 0 '' --version
 [ "$out" = "lupex-host $version" ] || fail "--version printed '$out'"
 expect 0 '' --list
 [ "$out" = $'1 LoadDll\n2 UnloadDll\n3 blowfish\n4 dllinfo\n5 md5' ] || fail "--list printed '$out'"
 
-# Bad usage: exit status 1 and the usage on stderr.
-expect 1 usage
-expect 1 usage --frobnicate md5 abc
-expect 1 usage -v md5
-expect 1 usage --library
-expect 1 usage md5 abc extra
-expect 1 usage --batch md5
-expect 1 usage --list md5
-expect 1 usage --batch --list
+# Usage errors: status 1, nothing on stdout, and one line on stderr that says what is
+# wrong and what to do instead.
+usage_error() {
+  local pattern=$1
+  shift
+  expect 1 "$pattern" "$@"
+  [ -z "$out" ] || fail "lupex-host $*: printed '$out' on stdout"
+  [ "$(printf '%s\n' "$err" | wc -l)" = 1 ] || fail "lupex-host $*: more than one line on stderr: $err"
+  [[ "$err" == *"(see lupex-host --help)" ]] || fail "lupex-host $*: stderr does not point at --help: $err"
+}
+usage_error 'no procedure given'
+usage_error 'unknown option --frobnicate' --frobnicate md5 abc
+usage_error 'unknown option -v' -v md5
+usage_error '--library needs the path' --library
+usage_error "quote it, as in lupex-host blowfish $(quoted 'encrypt secret Hello')" \
+  blowfish encrypt secret Hello
+usage_error "quote it, as in lupex-host --hex md5 $(quoted '61 62')" --hex md5 61 62
+usage_error 'options go before it, as in lupex-host --hex md5 616263' md5 --hex 616263
+usage_error 'options go before it, as in lupex-host --library x.so md5 abc' md5 --library x.so abc
+usage_error 'options go before it, as in lupex-host -- md5 abc' md5 -- abc
+usage_error "standard input, one a line: printf '%s\n' $(quoted 'md5 abc') | lupex-host --batch" \
+  --batch md5 abc
+usage_error '--list takes no procedure' --list md5
+usage_error '--batch and --list do not go together' --batch --list
 
-# Unknown exports, lifecycle hooks, libraries that do not load, malformed hex: status 2.
+# "--" ends the options; after the procedure everything is buffer text, dashes and all.
+for args in '-- md5 -abc' 'md5 -abc' 'md5 --abc' 'md5 --' 'md5 --hex'; do
+  read -ra words <<<"$args"
+  expect 0 '' "${words[@]}"
+  [ "$out" = "$(md5_of "${words[-1]}")" ] || fail "lupex-host $args: '$out'"
+done
+expect 0 '' --hex -- md5 616263
+[ "$out" = "$(md5_of abc)" ] || fail "--hex -- md5 616263: '$out'"
+
+# Failure replies exit 0, or 4 with --fail; the reply is printed either way.
+expect 0 '' blowfish 'shuffle secret text'
+[ "$out" = '-FUNC Unknown subfunction' ] || fail "blowfish shuffle: '$out'"
+expect 4 '' --fail blowfish 'shuffle secret text'
+[ "$out" = '-FUNC Unknown subfunction' ] || fail "--fail blowfish shuffle: '$out'"
+expect 4 '' --fail md5 ''
+[ "$out" = '--STRING Enter a string to encrypt' ] || fail "--fail md5 '': '$out'"
+expect 0 '' --fail md5 abc
+
+# Unknown exports and lifecycle hooks: status 2.
 expect 2 "no export named 'nosuch'" nosuch abc
 expect 2 "lifecycle hook" LoadDll ''
-expect 2 "cannot load" --library /nonexistent/lupex-library md5 abc
-expect 2 "hex digits" --hex md5 616
-expect 2 "hex digits" --hex md5 6g
-batch $'md5 abc\nnosuch abc\n' --batch
-[ "$status" = 2 ] && [[ "$err" == *"no export named 'nosuch'"* ]] ||
-  fail "--batch with an unknown export: status $status, stderr '$err'"
-[ "$out" = "+OK 900150983cd24fb0d6963f7d28e17f72" ] || fail "--batch: the reply before the unknown export is '$out'"
+
+# Loading: a bare file name is a file in the current folder, and nothing else; a
+# library that does not load says why in words.
+mkdir "$work/folder"
+names=("copy-of-$(basename "$library")")
+# LoadLibrary would look for "name.dll": the host loads the file as named.
+[ -z "$windows" ] || names+=(lupex-without-extension)
+cwd=$work/folder
+for name in "${names[@]}"; do
+  cp "$library" "$work/folder/$name"
+  expect 0 '' --library "$name" md5 abc
+  [ "$out" = "$(md5_of abc)" ] || fail "--library $name in the current folder: '$out'"
+done
+cwd=$PWD
+expect 2 "cannot load /nonexistent/lupex-library: not found" --library /nonexistent/lupex-library md5 abc
+if [ -n "$windows" ]; then
+  # A DLL of the other bitness: a copy of lupex.dll with the machine field of its PE
+  # header set to the other x86 machine.
+  cp "$library" "$work/other.dll"
+  machine_at=$(($(od -An -tu4 -j60 -N4 "$work/other.dll" | tr -d ' ') + 4))
+  if [ "$(od -An -tx2 -j$machine_at -N2 "$work/other.dll" | tr -d ' ')" = 8664 ]; then
+    other=32 machine='\x4c\x01'
+  else
+    other=64 machine='\x64\x86'
+  fi
+  printf "$machine" | dd of="$work/other.dll" bs=1 seek=$machine_at conv=notrunc 2>/dev/null
+  expect 2 "a $other-bit DLL: use the one for this host's bitness" --library "$work/other.dll" md5 abc
+  cp "$0" "$work/script.dll"
+  expect 2 "cannot load $work/script.dll: not a DLL" --library "$work/script.dll" md5 abc
+  expect 2 "a folder, not a DLL" --library "$work/folder" md5 abc
+  cwd=$work
+  expect 2 "cannot load kernel32.dll: not found" --library kernel32.dll md5 abc
+  cwd=$PWD
+  system_library='C:\windows\system32\kernel32.dll'
+else
+  # The system's search would find libc.so.6; the current folder has none.
+  cwd=$work
+  expect 2 "cannot load libc.so.6: not found" --library libc.so.6 --list
+  cwd=$PWD
+  system_library=$(ldd "$host_program" 2>/dev/null | awk '$1 ~ /^libc\.so/ {print $3}')
+fi
+
+# --list of a library that is not a lupex library, or not all of one: status 2, and
+# the missing exports named.
+if [ -n "$system_library" ]; then
+  expect 2 "none of the five exports (LoadDll, UnloadDll, blowfish, dllinfo, md5)" \
+    --library "$system_library" --list
+  [ -z "$out" ] || fail "--list of $system_library printed '$out'"
+fi
+# The rogue library has two of the five, listed with the ordinals of its own export
+# table on Windows (no ordinals in ELF: lupex.def's numbers).
+expect 2 "lacks the exports LoadDll, UnloadDll, dllinfo" --library "$rogue" --list
+if [ -n "$windows" ]; then listed=$'1 blowfish\n2 md5'; else listed=$'3 blowfish\n5 md5'; fi
+[ "$out" = "$listed" ] || fail "--list of the rogue library printed '$out', expected '$listed'"
 
 # --hex: bytes a shell passes badly (0x80 and above, a line feed) reach md5 unchanged;
-# md5sum is the oracle.
+# md5sum is the oracle. Digits that are not hex, an odd count and a zero byte are
+# refused with the reason.
 bytes=$'\xff \x80\n\x01'
 expected="+OK $(printf '%s' "$bytes" | md5sum | cut -c1-32)"
 expect 0 '' --hex md5 "$(printf '%s' "$bytes" | hex_of)"
 [ "$out" = "$expected" ] || fail "--hex md5: '$out', expected '$expected'"
 batch "md5 $(printf '%s' "$bytes" | hex_of | tr a-f A-F)"$'\n' --hex --batch
 [ "$out" = "$expected" ] || fail "--hex --batch md5 (upper-case digits): '$out', expected '$expected'"
+expect 2 "'z' at position 5, which is not a hex digit" --hex md5 6162zz
+expect 2 "an odd number of digits (3)" --hex md5 616
+expect 2 "holds a zero byte (byte 2): the library would see only the bytes before it" \
+  --hex md5 610062
 
-# --hex-reply: the reply bytes as od shows them. A wrong key decrypts to arbitrary
-# bytes, which is what --hex-reply is for.
-expect 0 '' blowfish 'encrypt secret Hello, world'
-cipher=${out#+OK }
-for request in "decrypt secret $cipher" "decrypt wrong-key $cipher" 'encrypt'; do
-  "${host_command[@]}" blowfish "$request" >"$work/plain"
-  plain_hex=$(head -c -1 "$work/plain" | hex_of)
+# Reply lines. A decryption under a wrong key gives any bytes: this key and cipher
+# text give a control byte, CR LF, and bytes of 0x80 and above.
+wrong='decrypt wrong-12294 26FVP/Vur1q.7J5YR0oj5Ks1'
+wrong_hex=2b4f4b20a17e2091cfeea88114bc0d0a25a5bed8
+wrong_line=$(printf '\\+OK \xa1~ \x91\xcf\xee\xa8\x81\\x14\xbc\\r\\n%%\xa5\xbe\xd8')
+expect 0 '' --hex-reply blowfish "$wrong"
+[ "$out" = "$wrong_hex" ] || fail "--hex-reply blowfish '$wrong': '$out', expected '$wrong_hex'"
+expect 0 '' blowfish "$wrong"
+[ "$out" = "$wrong_line" ] || fail "blowfish '$wrong' printed '$out', expected '$wrong_line'"
+# A reply without control bytes is printed as it is, backslashes too; with one, the
+# backslashes are doubled. Every line gives the reply's bytes back (--hex-reply).
+expect 0 '' blowfish 'encrypt secret back\slash'
+slash=${out#+OK }
+expect 0 '' blowfish "encrypt secret a\\b"$'\t'c
+tab=${out#+OK }
+for case in "decrypt secret $slash|+OK back\\slash" "decrypt secret $tab|\\+OK a\\\\b\\x09c" \
+            "$wrong|$wrong_line" 'encrypt|-KEY Invalid Key'; do
+  request=${case%|*} line=${case##*|}
+  expect 0 '' blowfish "$request"
+  [ "$out" = "$line" ] || fail "blowfish '$request' printed '$out', expected '$line'"
   expect 0 '' --hex-reply blowfish "$request"
-  [ "$out" = "$plain_hex" ] || fail "--hex-reply blowfish '$request': '$out', expected '$plain_hex'"
+  [ "$out" = "$(reply_bytes "$line" | hex_of)" ] ||
+    fail "blowfish '$request': --hex-reply '$out' is not the bytes of the line '$line'"
   [[ "$out" =~ ^[0-9a-f]+$ ]] || fail "--hex-reply printed more than lower-case hex digits: '$out'"
 done
+expect 0 '' blowfish 'encrypt secret Hello, world'
+cipher=${out#+OK }
 expect 0 '' --hex --hex-reply blowfish "$(printf 'decrypt secret %s' "$cipher" | hex_of)"
 [ "$out" = "$(printf '+OK Hello, world' | hex_of)" ] || fail "--hex --hex-reply round trip gave '$out'"
 
-# A library that breaks the buffer contract: its two exports are listed with the
-# ordinals of its own export table on Windows (no ordinals in ELF: lupex.def's
-# numbers), and its replies are refused with status 3.
-expect 0 '' --library "$rogue" --list
-case "${host_command[-1]}" in
-  *.exe) listed=$'1 blowfish\n2 md5' ;;
-  *) listed=$'3 blowfish\n5 md5' ;;
-esac
-[ "$out" = "$listed" ] || fail "--list of the rogue library printed '$out', expected '$listed'"
+# --batch: exactly one line out for every line in, in order: an empty line, an unknown
+# procedure, a reply holding CR LF, a request ending in CR LF, blanks only.
+batch $'md5 abc\n\nfoo bar\nblowfish '"$wrong"$'\nmd5 abc\r\n   \nblowfish encrypt\ndllinfo\nmd5 last\n' --batch
+{
+  echo "+OK 900150983cd24fb0d6963f7d28e17f72"
+  echo "-HOST empty line: a request is PROCEDURE and BUFFER-TEXT"
+  echo "-HOST the library has no export named 'foo'"
+  printf '%s\n' "$wrong_line"
+  echo "+OK 900150983cd24fb0d6963f7d28e17f72"
+  echo "-HOST blanks only: a request is PROCEDURE and BUFFER-TEXT"
+  echo "-KEY Invalid Key"
+  echo "+OK lupex.dll 20720 Blowfish text cipher and MD5 digest, provided as is without warranty"
+  md5_of last; echo
+} >"$work/nine"
+cmp -s "$work/nine" "$work/out" || fail "--batch of the nine lines gave:
+$(cat -A "$work/out")"
+[ "$status" = 2 ] || fail "--batch of the nine lines: exit status $status, expected 2"
+[ "$err" = "lupex-host: line 2: empty line: a request is PROCEDURE and BUFFER-TEXT
+lupex-host: line 3: the library has no export named 'foo'
+lupex-host: line 6: blanks only: a request is PROCEDURE and BUFFER-TEXT
+lupex-host: 3 of 9 lines could not be called" ] || fail "--batch of the nine lines: stderr '$err'"
+
+# Lines that cannot be called, each answered in its place; the batch goes on. Each
+# case: the options, the line (as a printf format), and its reply line.
+while IFS='|' read -r options line reply; do
+  printf -- "$line"'\nmd5 616263\n' >"$work/in"
+  run_host $options
+  # The second line's text is hex digits with --hex.
+  [[ "$options" == *--hex* ]] && second=abc || second=616263
+  [ "$out" = "$reply"$'\n'"$(md5_of $second)" ] ||
+    fail "lupex-host $options: the line '$line' got '$out', expected '$reply'"
+  [ "$status" = 2 ] && [[ "$err" == "lupex-host: line 1: "*$'\nlupex-host: 1 of 2 lines could not be called' ]] ||
+    fail "lupex-host $options: the line '$line': exit status $status, stderr '$err'"
+done <<'EOF'
+--batch|LoadDll x|-HOST LoadDll is a lifecycle hook, not a procedure
+--batch| md5 abc|-HOST the line begins with a blank: the procedure name comes first
+--batch|fo\001o bar|\-HOST the library has no export named 'fo\x01o'
+--batch|md5 a\000b|-HOST the line holds a zero byte (byte 6): the library would see only the bytes before it
+--hex --batch|md5 6162zz|-HOST the hex text holds 'z' at position 5, which is not a hex digit
+--hex --batch|md5 610062|-HOST the hex text holds a zero byte (byte 2): the library would see only the bytes before it
+--hex --batch|md5 616|-HOST the hex text has an odd number of digits (3): two digits make a byte
+EOF
+# A last line without a line feed is a line.
+batch 'md5 abc' --batch
+[ "$status" = 0 ] && [ "$out" = "$(md5_of abc)" ] || fail "--batch of a line without LF: $status '$out'"
+# --fail: failure replies give 4, unless a line could not be called (2).
+batch $'md5 abc\nblowfish x\n' --batch
+[ "$status" = 0 ] || fail "--batch with a failure reply: exit status $status"
+batch $'md5 abc\nblowfish x\n' --fail --batch
+[ "$status" = 4 ] && [ "$err" = 'lupex-host: 1 of 2 lines got a failure reply' ] ||
+  fail "--fail --batch with a failure reply: exit status $status, stderr '$err'"
+batch $'blowfish x\nfoo\n' --fail --batch
+[ "$status" = 2 ] || fail "--fail --batch with a failure reply and a line not called: exit status $status"
+
+# A file carried line by line through encryption and back, as a script does it: lines
+# of up to 672 bytes, empty lines, inner and trailing blanks, tabs, backslashes,
+# control bytes, bytes of 0x80 and above. An empty line's "-STRING Invalid String"
+# becomes an empty decryption request, whose reply is the same.
+{
+  printf 'Hello, world\n\n\n'
+  printf 'two  inner blanks and two trailing  \n'
+  printf '\tbegins with a tab\n'
+  printf 'caf\xc3\xa9 \xe9t\xe9 \xff\x80\n'
+  printf 'back\\slash, \\n and \x01 \x1b[0m control bytes \x7f\n'
+  printf '%672s\n' 'the longest text that one reply line holds' | tr ' ' '='
+  printf '%671s\n' x | tr ' ' '-'
+  printf '8 bytes.\nz\n\n'
+  for byte in $(seq 1 255); do
+    [ "$byte" = 10 ] || printf '%b' "\\x$(printf %02x "$byte")"
+  done
+  printf '\nthe last line\n'
+} >"$work/plain"
+LC_ALL=C sed 's/^/blowfish encrypt file-key /' "$work/plain" >"$work/requests"
+"${host_command[@]}" --batch <"$work/requests" >"$work/cipher" 2>"$work/err" ||
+  fail "--batch encryption of a file: exit status $?: $(cat "$work/err")"
+LC_ALL=C sed -e 's/^+OK //' -e 's/^-STRING Invalid String$//' -e 's/^/blowfish decrypt file-key /' \
+  "$work/cipher" >"$work/requests"
+"${host_command[@]}" --batch <"$work/requests" >"$work/replies" 2>"$work/err" ||
+  fail "--batch decryption of a file: exit status $?: $(cat "$work/err")"
+while IFS= read -r line; do
+  case $line in
+    '-STRING Invalid String') echo ;;
+    '+OK '*) printf '%s\n' "${line#+OK }" ;;
+    '\+OK '*) line=${line#\\}; printf '%b\n' "${line#+OK }" ;;
+    *) fail "decryption of a file: reply '$line'" ;;
+  esac
+done <"$work/replies" >"$work/decrypted"
+cmp "$work/plain" "$work/decrypted" || fail "a file encrypted and decrypted by --batch came back changed"
+[ "$(wc -l <"$work/cipher")" = "$(wc -l <"$work/plain")" ] || fail "encryption gave $(wc -l <"$work/cipher") lines for $(wc -l <"$work/plain")"
+
+# Encodings. Natively the shell's bytes pass unchanged, --utf8 or not. The Windows
+# host reads the command line as wide characters: by default it passes the ANSI
+# code page's bytes and refuses a character the code page cannot hold exactly, and
+# --utf8 passes UTF-8. Wine takes the ANSI code page from the locale's language
+# (C: 1252, ru_RU: 1251) and decodes its arguments in the locale's character set.
+utf8_locale=$(locale -a 2>/dev/null | grep -i -m1 -x 'c\.utf-\?8')
+if [ -z "$windows" ]; then
+  for option in '' --utf8; do
+    expect 0 '' $option md5 'é Ā ж'
+    [ "$out" = "$(md5_of 'é Ā ж')" ] || fail "$option md5 'é Ā ж': '$out'"
+  done
+  expect 0 '' blowfish 'encrypt secret café'
+  [ "$out" = '+OK .vklI.dfaDH0' ] || fail "blowfish 'encrypt secret café': '$out'"
+elif [ -n "$utf8_locale" ]; then
+  host_env=(LC_ALL=$utf8_locale)
+  expect 0 '' md5 'é€'
+  [ "$out" = "$(md5_of '\xe9\x80')" ] || fail "md5 'é€' in code page 1252: '$out'"
+  expect 2 'holds U+0100, which the ANSI code page (1252) cannot hold exactly: --utf8 passes UTF-8 bytes' \
+    md5 'aĀ'
+  [ -z "$out" ] || fail "md5 'aĀ' printed '$out'"
+  expect 2 'holds U+1F600, which the ANSI code page (1252)' md5 '😀'
+  for text in 'é€' 'aĀ' 'ж' '😀'; do
+    expect 0 '' --utf8 md5 "$text"
+    [ "$out" = "$(md5_of "$text")" ] || fail "--utf8 md5 '$text': '$out'"
+  done
+  # The same cipher text as the Linux host gives for the same UTF-8 text.
+  expect 0 '' --utf8 blowfish 'encrypt secret café'
+  [ "$out" = '+OK .vklI.dfaDH0' ] || fail "--utf8 blowfish 'encrypt secret café': '$out'"
+  mkdir "$work/locale"
+  if localedef -i ru_RU -f UTF-8 "$work/locale/ru_RU.UTF-8" >/dev/null 2>&1; then
+    host_env=(LOCPATH="$work/locale" LC_ALL=ru_RU.UTF-8)
+    expect 0 '' md5 'ж'
+    [ "$out" = "$(md5_of '\xe6')" ] || fail "md5 'ж' in code page 1251: '$out'"
+    expect 2 'holds U+00E9, which the ANSI code page (1251)' md5 'é'
+  else
+    echo "note: no ru_RU locale could be made (localedef): code page 1251 not checked"
+  fi
+  host_env=()
+else
+  echo "note: no C.UTF-8 locale: the Windows host's encodings not checked"
+fi
+
+# A library that breaks the buffer contract: its replies are refused with status 3.
+# In --batch the line gets "-HOST ..." and no later line is read.
 expect 3 "ran past the end of the buffer" --library "$rogue" md5 abc
+[ -z "$out" ] || fail "a reply that ran past the buffer was printed: '$out'"
 expect 3 "no terminator" --library "$rogue" blowfish abc
+batch $'md5 abc\nmd5 abc\n' --library "$rogue" --batch
+[ "$status" = 3 ] && [ "$out" = '-HOST the reply ran past the end of the buffer' ] &&
+  [[ "$err" == "lupex-host: line 1: the reply ran past the end of the buffer; no later line is read" ]] ||
+  fail "--batch with the rogue library: status $status, stdout '$out', stderr '$err'"
 
 if [ "$failures" -ne 0 ]; then
   echo "host: $failures check(s) failed"
   exit 1
 fi
-echo "host: options, exit statuses, messages, hex input and output, guard checks as expected"
+echo "host: options, usage errors, loading, hex, reply lines, --fail, --batch, encodings, guard checks as expected"
