@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "cipher/procedure.h"
+#include "cipher/blowfish_procedure.h"
 #include "plugin/heap_hooks.h"
 #include "support.h"
 

@@ -1,5 +1,5 @@
 // The blowfish procedure: "encrypt KEY TEXT", "decrypt KEY TEXT", "encpass PASSWORD".
-#include "cipher/procedure.h"
+#include "cipher/blowfish_procedure.h"
 
 #include <cstring>
 
