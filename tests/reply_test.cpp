@@ -1,4 +1,5 @@
 // The plug-in frame: the reply line and its length limit, dllinfo, the hooks, the heap.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -71,6 +72,24 @@ TEST(Dllinfo, SameReplyWhateverTheBufferHeld) {
                                       std::string("encrypt key text"),
                                       std::string(1023, 'z'), std::string(5000, 'y')})
         EXPECT_EQ(call_export(dllinfo, request), expected);
+}
+
+TEST(Dllinfo, TouchesNothingBeyondTheBytesAHostGuarantees) {
+    // dllinfo ignores what the buffer holds, so a host may pass 1,024 bytes with no
+    // terminator among them. Behind them lies the host's own memory, here non-zero
+    // bytes up to a zero byte.
+    constexpr std::size_t behind = 64;
+    std::vector<char> memory(LUPEX_BUFFER_MIN + behind + 1, '\x77');
+    std::fill_n(memory.begin(), LUPEX_BUFFER_MIN, 'x');
+    memory.back() = '\0';
+    EXPECT_EQ(dllinfo(nullptr, nullptr, memory.data(), nullptr, 0, 0), LUPEX_PROC_RESULT);
+    const std::string reply(memory.data());
+    EXPECT_EQ(reply, call_export(dllinfo, ""));
+    // The rest of the request is cleared, inside the 1,024 bytes only.
+    for (std::size_t i = reply.size(); i < LUPEX_BUFFER_MIN; ++i)
+        ASSERT_EQ(memory[i], '\0') << i;
+    for (std::size_t i = LUPEX_BUFFER_MIN; i < LUPEX_BUFFER_MIN + behind; ++i)
+        ASSERT_EQ(memory[i], '\x77') << "the host's byte at " << i << " changed";
 }
 
 TEST(Hooks, LoadDllDoesNothingAndUnloadDllAnswersOne) {
