@@ -27,15 +27,6 @@ char *next_word(char **cursor, char separator) {
 
 namespace {
 
-// A result that does not fit in a reply line would be cut and no longer decrypt (or
-// no longer be the plain text), so it is refused instead of replied in part.
-void reply_whole(char *buffer, const char *result) {
-    if (std::strlen(result) > REPLY_RESULT_MAX)
-        reply_fail(buffer, "STRING", "String too long");
-    else
-        reply_ok(buffer, result);
-}
-
 void encrypt_or_decrypt(char *buffer, char *cursor, bool encrypt) {
     const char *key = next_word(&cursor, ' ');
     const char *text = cursor;
@@ -49,7 +40,7 @@ void encrypt_or_decrypt(char *buffer, char *cursor, bool encrypt) {
     }
     // The cipher text's length is known in advance: refuse before doing the work.
     if (encrypt && blocks_of(std::strlen(text)) > REPLY_RESULT_MAX / 12) {
-        reply_fail(buffer, "STRING", "String too long");
+        reply_too_long(buffer);
         return;
     }
     char *result = encrypt ? text_encrypt(key, text) : text_decrypt(key, text);
@@ -57,7 +48,7 @@ void encrypt_or_decrypt(char *buffer, char *cursor, bool encrypt) {
         reply_fail(buffer, "MEMORY", "Out of memory");
         return;
     }
-    reply_whole(buffer, result);
+    reply_ok(buffer, result);
     heap_release(result);
 }
 
