@@ -61,8 +61,9 @@ int LUPEX_CALL blowfish(void *, void *, char *buffer, void *, int, int) {
     char *cursor = buffer;
     const char *command = next_word(&cursor, ' ');
     // Subcommands compare byte for byte: "Encrypt" is not "encrypt".
-    if (std::strcmp(command, "encrypt") == 0 || std::strcmp(command, "decrypt") == 0) {
-        encrypt_or_decrypt(buffer, cursor, command[0] == 'e');
+    const bool encrypt = std::strcmp(command, "encrypt") == 0;
+    if (encrypt || std::strcmp(command, "decrypt") == 0) {
+        encrypt_or_decrypt(buffer, cursor, encrypt);
     } else if (std::strcmp(command, "encpass") == 0) {
         if (cursor[0] == '\0') {
             reply_fail(buffer, "STRING", "Invalid String");
