@@ -6,6 +6,7 @@
 #include "cipher/text_cipher.h"
 #include "plugin/platform.h"
 #include "plugin/reply.h"
+#include "plugin/stack_clear.h"
 
 char *next_word(char **cursor, char separator) {
     // Every scan stops at the terminator, even when it equals the separator: no
@@ -54,9 +55,7 @@ void encrypt_or_decrypt(char *buffer, char *cursor, bool encrypt) {
 
 } // namespace
 
-int LUPEX_CALL blowfish(void *, void *, char *buffer, void *, int, int) {
-    if (buffer == nullptr)
-        return PROC_RESULT;
+[[gnu::noinline]] void blowfish_request(char *buffer) {
     const std::size_t request_length = std::strlen(buffer);
     char *cursor = buffer;
     const char *command = next_word(&cursor, ' ');
@@ -76,5 +75,12 @@ int LUPEX_CALL blowfish(void *, void *, char *buffer, void *, int, int) {
         reply_fail(buffer, "FUNC", "Unknown subfunction");
     }
     clear_request_tail(buffer, request_length);
+}
+
+int LUPEX_CALL blowfish(void *, void *, char *buffer, void *, int, int) {
+    if (buffer != nullptr) {
+        blowfish_request(buffer);
+        clear_stack(blowfish_stack_bytes);
+    }
     return PROC_RESULT;
 }
