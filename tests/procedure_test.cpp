@@ -1,4 +1,4 @@
-// The blowfish procedure through its export: the request table, round trips, the
+// The procedures through their exports: the request table, the word splitter, the
 // length limit, allocation failure and concurrent calls.
 #include <cstring>
 #include <thread>
@@ -23,11 +23,6 @@ lupex_procedure procedure_named(const std::string &name) {
     if (name == "dllinfo")
         return dllinfo;
     return nullptr;
-}
-
-std::string payload(const std::string &reply) {
-    EXPECT_EQ(reply.substr(0, 4), "+OK ") << reply;
-    return reply.size() >= 4 ? reply.substr(4) : std::string();
 }
 
 } // namespace
@@ -75,21 +70,6 @@ TEST(NextWord, SplitsInPlaceAndLeavesTheRemainder) {
         EXPECT_STREQ(word, c.word);
         EXPECT_STREQ(cursor, c.remainder);
         EXPECT_EQ(*cursor == '\0', std::strlen(c.remainder) == 0);
-    }
-}
-
-TEST(Blowfish, EncryptThenDecryptGivesTheTextBackUpTo672Bytes) {
-    for (std::size_t n = 1; n <= 672; ++n) {
-        // Random bytes 1..255 with blanks among them, never a blank first (the
-        // remainder starts at the first non-blank).
-        std::string text = random_text(n, static_cast<unsigned>(n));
-        for (std::size_t i = 0; i < n; i += 7)
-            text[i] = ' ';
-        text[0] = 'x';
-        const std::string key = "k" + random_text(n % 20, 1000 + n, 33, 255);
-        std::string cipher = payload(call_export(blowfish, "encrypt " + key + " " + text));
-        ASSERT_EQ(cipher.size(), 12 * ((n + 7) / 8)) << n;
-        EXPECT_EQ(payload(call_export(blowfish, "decrypt " + key + " " + cipher)), text) << n;
     }
 }
 
