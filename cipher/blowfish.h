@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 // The keyed working state. A plain value in the frame of the call that keys it;
 // wipe it before that frame ends.
@@ -25,8 +26,9 @@ void box_setup(BoxSet *boxes, const unsigned char *key, std::size_t key_length);
 // 1,024). Addressing the box by byte offset lets the load use an unscaled index, which
 // is a cycle faster than a scaled one on common x86 cores and costs nothing elsewhere.
 inline std::uint32_t sbox_word(const BoxSet *boxes, int box, std::uint32_t offset) {
-    const auto *base = reinterpret_cast<const unsigned char *>(boxes->S[box]);
-    return *reinterpret_cast<const std::uint32_t *>(base + offset);
+    std::uint32_t word;
+    std::memcpy(&word, reinterpret_cast<const unsigned char *>(boxes->S[box]) + offset, 4);
+    return word;
 }
 
 // F: ((S0[a] + S1[b]) ^ S2[c]) + S3[d] over the bytes a..d of x, most significant

@@ -14,9 +14,16 @@ const unsigned char *bytes_of(const char *text) {
     return reinterpret_cast<const unsigned char *>(text);
 }
 
-// A zero-filled copy of `text` with `fill` zero bytes behind its terminator's
-// position; those bytes pad the last block. Null when the size overflows or memory
-// runs out.
+// Zero bytes behind the text in a working copy, from the terminator's position on,
+// through which the loops read the last block or group: the terminator and a whole
+// block of padding for encryption, a whole group of characters of value 0 (the
+// terminator the first of them) for decryption.
+constexpr std::size_t block_fill = 1 + 8;
+constexpr std::size_t group_fill = 12;
+
+// A copy of the `n` bytes of `text` in a zero-filled block of n + `fill` bytes, so
+// that `fill` zero bytes follow it from position n on. Null when the size overflows or
+// memory runs out.
 unsigned char *working_copy(const char *text, std::size_t n, std::size_t fill) {
     if (n > SIZE_MAX - fill)
         return nullptr;
@@ -67,14 +74,16 @@ unsigned char *decrypt_blocks(const BoxSet *boxes, const char *in, unsigned char
 
 char *text_encrypt(const char *key, const char *text) {
     const std::size_t n = std::strlen(text);
-    unsigned char *copy = working_copy(text, n, 9);
+    unsigned char *copy = working_copy(text, n, block_fill);
     if (copy == nullptr || key == nullptr || key[0] == '\0')
         return reinterpret_cast<char *>(copy);
 
-    // 12 characters per block and a terminator; 2n + 18 covers it and is the size of
-    // record, guarded here for 32-bit size_t.
-    char *result = n <= (SIZE_MAX - 18) / 2 ? static_cast<char *>(heap_alloc_zeroed(2 * n + 18))
-                                            : nullptr;
+    // 12 characters for every 8 bytes of the copy, and a terminator, fit in twice the
+    // copy's size (2n + 18 bytes), which a 32-bit size_t may not hold.
+    const std::size_t copy_bytes = n + block_fill;
+    char *result = copy_bytes <= SIZE_MAX / 2
+                       ? static_cast<char *>(heap_alloc_zeroed(2 * copy_bytes))
+                       : nullptr;
     if (result == nullptr) {
         heap_release(copy);
         return nullptr;
@@ -97,11 +106,13 @@ char *text_encrypt(const char *key, const char *text) {
 
 char *text_decrypt(const char *key, const char *text) {
     const std::size_t n = std::strlen(text);
-    unsigned char *copy = working_copy(text, n, 12);
+    unsigned char *copy = working_copy(text, n, group_fill);
     if (copy == nullptr || key == nullptr || key[0] == '\0')
         return reinterpret_cast<char *>(copy);
 
-    auto *result = static_cast<unsigned char *>(heap_alloc_zeroed(n + 12));
+    // 8 bytes for every 12 characters of the copy, and a terminator, fit in the copy's
+    // own size.
+    auto *result = static_cast<unsigned char *>(heap_alloc_zeroed(n + group_fill));
     if (result == nullptr) {
         heap_release(copy);
         return nullptr;
@@ -112,7 +123,7 @@ char *text_decrypt(const char *key, const char *text) {
     // with a non-zero character, the last completed by the copy's zero fill.
     const char *in = reinterpret_cast<const char *>(copy);
     unsigned char *out = result;
-    std::size_t groups = n / 12 + (n % 12 != 0);
+    std::size_t groups = groups_of(n);
     for (; groups >= lanes; groups -= lanes, in += 12 * lanes)
         out = decrypt_blocks<lanes>(&boxes, in, out);
     for (; groups > 0; --groups, in += 12)

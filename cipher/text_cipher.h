@@ -4,9 +4,13 @@
 
 #include <cstddef>
 
-// Cipher text length of an n-byte text: 12 characters per 8-byte block, the last block
-// filled with zero bytes. Never overflows.
+// The 8-byte blocks of an n-byte text, the last one filled with zero bytes; its cipher
+// text has 12 characters per block. Never overflows.
 constexpr std::size_t blocks_of(std::size_t n) { return n / 8 + (n % 8 != 0); }
+
+// The groups of 12 characters of an n-character cipher text, the last one completed
+// with characters of value 0; each decrypts to 8 bytes. Never overflows.
+constexpr std::size_t groups_of(std::size_t n) { return n / 12 + (n % 12 != 0); }
 
 // The cipher text of `text` under `key`, as a new zero-terminated heap block that the
 // caller releases with heap_release. Each 8-byte block is enciphered on its own and

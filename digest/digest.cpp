@@ -104,6 +104,9 @@ const unsigned char *digest_block(DigestContext *ctx, const unsigned char *data,
 }
 
 void digest_update(DigestContext *ctx, const void *data, std::size_t size) {
+    // Nothing to count or copy; `data` may be null, which memcpy must not be given.
+    if (size == 0)
+        return;
     auto in = static_cast<const unsigned char *>(data);
     const std::uint32_t saved = ctx->lo;
     // The count is kept in bytes; size_t may be 64 bits, so the part above 2^29

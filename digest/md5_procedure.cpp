@@ -2,7 +2,9 @@
 #include <cstring>
 
 #include "digest/digest.h"
+#include "digest/md5_procedure.h"
 #include "plugin/reply.h"
+#include "plugin/stack_clear.h"
 
 namespace {
 
@@ -22,13 +24,11 @@ constexpr HexPairs hex_pairs = make_hex_pairs();
 
 } // namespace
 
-int LUPEX_CALL md5(void *, void *, char *buffer, void *, int, int) {
-    if (buffer == nullptr)
-        return PROC_RESULT;
+[[gnu::noinline]] void md5_request(char *buffer) {
     if (buffer[0] == '\0') {
         // The code itself starts with a dash, so the line reads "--STRING ...".
         reply_fail(buffer, "-STRING", "Enter a string to encrypt");
-        return PROC_RESULT;
+        return;
     }
     const std::size_t length = std::strlen(buffer);
     DigestContext ctx;
@@ -44,5 +44,12 @@ int LUPEX_CALL md5(void *, void *, char *buffer, void *, int, int) {
     }
     const std::size_t reply_length = reply_ok(buffer, hex, sizeof hex);
     clear_request_tail(buffer, length, reply_length);
+}
+
+int LUPEX_CALL md5(void *, void *, char *buffer, void *, int, int) {
+    if (buffer != nullptr) {
+        md5_request(buffer);
+        clear_stack(md5_stack_bytes);
+    }
     return PROC_RESULT;
 }

@@ -2,7 +2,7 @@
 // (any byte), the rest up to a zero byte is the line, held in a block of exactly its
 // size. The line is cut into words until it is used up; each word, each cursor
 // position and every byte of the line after each cut must agree.
-#include "cipher/procedure.h"
+#include "cipher/blowfish_procedure.h"
 #include "fuzz_support.h"
 
 namespace {

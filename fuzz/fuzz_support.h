@@ -85,12 +85,14 @@ inline TwoTexts split_at_zero(const std::uint8_t *data, std::size_t size) {
 // buffer of max(1,024, size + 1) bytes. Bytes behind a zero byte inside `request` stay
 // in the buffer as leftovers the library must not touch. Guard bytes follow the
 // buffer, poisoned so that AddressSanitizer stops at the first access, and checked
-// afterwards as well. Fails the run unless the reply is a reply line inside the
-// buffer, what is left of the request behind it reads as zero bytes, nothing behind
-// both the request and the reply changed, and the call left no heap block behind.
-// Returns the reply.
+// afterwards as well. A procedure that does not read the request (dllinfo) gets a
+// `reach` of LUPEX_BUFFER_MIN, and the buffer beyond that is fenced off the same way.
+// Fails the run unless the reply is a reply line inside the buffer, what is left of
+// the request behind it (within `reach`) reads as zero bytes, nothing behind both the
+// request and the reply (or beyond `reach`) changed, and the call left no heap block
+// behind. Returns the reply.
 inline std::string call_guarded(lupex_procedure procedure, const void *request,
-                                std::size_t size) {
+                                std::size_t size, std::size_t reach = SIZE_MAX) {
     constexpr std::size_t guard = 64;
     constexpr char guard_byte = '\x5a';
     const std::size_t capacity = size + 1 > LUPEX_BUFFER_MIN ? size + 1 : LUPEX_BUFFER_MIN;
@@ -100,11 +102,12 @@ inline std::string call_guarded(lupex_procedure procedure, const void *request,
     buffer[size] = '\0';
     const std::string before(buffer.get(), capacity);
     const std::size_t request_length = strnlen(buffer.get(), capacity);
+    reach = std::min(reach, capacity);
 
     const long live = heap_hooks_live_blocks();
-    ASAN_POISON_MEMORY_REGION(buffer.get() + capacity, guard);
+    ASAN_POISON_MEMORY_REGION(buffer.get() + reach, capacity + guard - reach);
     const int result = procedure(nullptr, nullptr, buffer.get(), nullptr, 1, 0);
-    ASAN_UNPOISON_MEMORY_REGION(buffer.get() + capacity, guard);
+    ASAN_UNPOISON_MEMORY_REGION(buffer.get() + reach, capacity + guard - reach);
 
     fuzz_check(result == LUPEX_PROC_RESULT, "the procedure did not return 3");
     for (std::size_t i = capacity; i < capacity + guard; ++i)
@@ -114,9 +117,9 @@ inline std::string call_guarded(lupex_procedure procedure, const void *request,
     fuzz_check(length < capacity, "the reply has no terminator inside the buffer");
     std::string reply(buffer.get(), length);
     fuzz_check(is_reply_line(reply), "not a reply line", hex_of(reply));
-    for (std::size_t i = std::max(length, request_length) + 1; i < capacity; ++i)
+    for (std::size_t i = std::min(std::max(length, request_length) + 1, reach); i < capacity; ++i)
         fuzz_check(buffer[i] == before[i], "a byte behind the request and the reply changed");
-    for (std::size_t i = length; i <= request_length; ++i)
+    for (std::size_t i = length; i <= request_length && i < reach; ++i)
         fuzz_check(buffer[i] == '\0', "a part of the request stays behind the reply");
     return reply;
 }

@@ -13,7 +13,9 @@
  * terminator, and the library is not told the buffer's capacity, so a host supplies
  * at least LUPEX_BUFFER_MIN (1,024) bytes, and at least the request plus its
  * terminator. Every procedure zeroes whatever is left of the request behind the
- * reply line. Every procedure returns LUPEX_PROC_RESULT (3), whatever the reply.
+ * reply line (dllinfo, which does not read the request, within the first
+ * LUPEX_BUFFER_MIN bytes). Every procedure returns LUPEX_PROC_RESULT (3), whatever
+ * the reply.
  *
  *   char buffer[LUPEX_BUFFER_MIN] = "encrypt secret Hello, world";
  *   blowfish(0, 0, buffer, 0, 0, 0);     // buffer: "+OK 26FVP/Vur1q.7J5YR0oj5Ks1"
@@ -67,7 +69,8 @@ LUPEX_API int LUPEX_CALL UnloadDll(int reason);
 LUPEX_API int LUPEX_CALL blowfish(void *host_a, void *host_b, char *buffer, void *host_d,
                                   int host_e, int host_f);
 
-/* "+OK lupex.dll 20720 ..." whatever the buffer held. */
+/* "+OK lupex.dll 20720 ..." whatever the buffer held, terminated or not: it reads and
+ * writes nothing beyond the first LUPEX_BUFFER_MIN bytes. */
 LUPEX_API int LUPEX_CALL dllinfo(void *host_a, void *host_b, char *buffer, void *host_d,
                                  int host_e, int host_f);
 

@@ -7,12 +7,22 @@ void LUPEX_CALL LoadDll(void *) {}
 
 int LUPEX_CALL UnloadDll(int) { return 1; }
 
+namespace {
+constexpr char identification[] =
+    "lupex.dll 20720 Blowfish text cipher and MD5 digest, provided as is without warranty";
+}
+
 int LUPEX_CALL dllinfo(void *, void *, char *buffer, void *, int, int) {
     if (buffer == nullptr)
         return PROC_RESULT;
-    const std::size_t request_length = std::strlen(buffer);
-    reply_ok(buffer, "lupex.dll 20720 Blowfish text cipher and MD5 digest, "
-                     "provided as is without warranty");
-    clear_request_tail(buffer, request_length);
+    // The request does not matter here, so a host may leave it without a terminator:
+    // look no further than the LUPEX_BUFFER_MIN bytes every host supplies.
+    const void *end = std::memchr(buffer, '\0', LUPEX_BUFFER_MIN);
+    const std::size_t request_length =
+        end != nullptr ? static_cast<std::size_t>(static_cast<const char *>(end) - buffer)
+                       : LUPEX_BUFFER_MIN;
+    const std::size_t reply_length =
+        reply_ok(buffer, identification, sizeof identification - 1);
+    clear_request_tail(buffer, request_length, reply_length);
     return PROC_RESULT;
 }

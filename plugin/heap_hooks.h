@@ -1,4 +1,5 @@
-// Test seam of the POSIX heap (the Windows heap has none): failure injection, a
+// Test seam of the POSIX heap (the Windows heap has none), in the static library that
+// the tests link only (LUPEX_HEAP_HOOKS), not in the shipped one: failure injection, a
 // count of blocks not yet released, and a look at each block as it is released.
 #pragma once
 

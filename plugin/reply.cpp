@@ -19,6 +19,12 @@ char *put(char *out, char *last, const char *text) {
 
 void reply_ok(char *buffer, const char *result) { reply_ok(buffer, result, std::strlen(result)); }
 
+std::size_t reply_too_long(char *buffer) {
+    static constexpr char line[] = "-STRING String too long";
+    std::memcpy(buffer, line, sizeof line);
+    return sizeof line - 1;
+}
+
 void reply_fail(char *buffer, const char *code, const char *message) {
     char *const last = buffer + REPLY_MAX;
     char *out = put(buffer, last, "-");

@@ -88,6 +88,21 @@ TEST(Md5, StreamingSplitAtEveryPointMatchesOneShot) {
     }
 }
 
+TEST(Md5, EmptyUpdatesWithNoDataChangeNothing) {
+    // Null data with a size of 0 is allowed, also while a partial block is buffered.
+    const std::string text = random_text(100, 13, 0, 255);
+    for (std::size_t n : {0u, 3u, 64u, 100u}) {
+        DigestContext ctx;
+        digest_init(&ctx);
+        digest_update(&ctx, nullptr, 0);
+        digest_update(&ctx, text.data(), n);
+        digest_update(&ctx, nullptr, 0);
+        unsigned char out[16];
+        digest_final(out, &ctx);
+        EXPECT_EQ(to_hex(out, 16), digest_hex(text.substr(0, n))) << n;
+    }
+}
+
 TEST(Md5, FinalClearsTheContext) {
     DigestContext ctx;
     digest_init(&ctx);

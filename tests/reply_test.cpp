@@ -1,4 +1,5 @@
 // The plug-in frame: the reply line and its length limit, dllinfo, the hooks, the heap.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -29,26 +30,30 @@ struct GuardedBuffer {
 
 } // namespace
 
-TEST(Reply, SuccessLinesAreCutAt1023Characters) {
+TEST(Reply, SuccessLinesAreWholeOrRefused) {
+    // A cut result would no longer decrypt, or no longer be the plain text: a result
+    // that does not fit in 1,023 characters with "+OK " is refused instead.
+    const std::string too_long = "-STRING String too long";
     struct Case {
         std::size_t result_length;
-        std::size_t line_length;
-    } cases[] = {{0, 4}, {1, 5}, {1018, 1022}, {1019, 1023}, {1020, 1023}, {5000, 1023}};
+        bool whole;
+    } cases[] = {{0, true}, {1, true}, {1018, true}, {1019, true}, {1020, false}, {5000, false}};
     for (const auto &c : cases) {
-        GuardedBuffer buffer(LUPEX_BUFFER_MIN);
+        SCOPED_TRACE(c.result_length);
         const std::string result(c.result_length, 'r');
+        const std::string line = c.whole ? "+OK " + result : too_long;
+        GuardedBuffer buffer(LUPEX_BUFFER_MIN);
         reply_ok(buffer.data(), result.c_str());
-        EXPECT_EQ(std::strlen(buffer.data()), c.line_length) << c.result_length;
-        EXPECT_EQ(std::string(buffer.data()), ("+OK " + result).substr(0, 1023));
-        EXPECT_TRUE(buffer.guard_intact()) << c.result_length;
+        EXPECT_EQ(std::string(buffer.data()), line);
+        EXPECT_TRUE(buffer.guard_intact());
 
         // The form for results of known length writes the same line and returns its
         // length; it reads no further than that length.
         GuardedBuffer counted(LUPEX_BUFFER_MIN);
         const std::string unterminated = result + "x";
-        EXPECT_EQ(reply_ok(counted.data(), unterminated.data(), c.result_length), c.line_length);
-        EXPECT_EQ(std::string(counted.data()), std::string(buffer.data())) << c.result_length;
-        EXPECT_TRUE(counted.guard_intact()) << c.result_length;
+        EXPECT_EQ(reply_ok(counted.data(), unterminated.data(), c.result_length), line.size());
+        EXPECT_EQ(std::string(counted.data()), line);
+        EXPECT_TRUE(counted.guard_intact());
     }
 }
 
@@ -71,6 +76,24 @@ TEST(Dllinfo, SameReplyWhateverTheBufferHeld) {
                                       std::string("encrypt key text"),
                                       std::string(1023, 'z'), std::string(5000, 'y')})
         EXPECT_EQ(call_export(dllinfo, request), expected);
+}
+
+TEST(Dllinfo, TouchesNothingBeyondTheBytesAHostGuarantees) {
+    // dllinfo ignores what the buffer holds, so a host may pass 1,024 bytes with no
+    // terminator among them. Behind them lies the host's own memory, here non-zero
+    // bytes up to a zero byte.
+    constexpr std::size_t behind = 64;
+    std::vector<char> memory(LUPEX_BUFFER_MIN + behind + 1, '\x77');
+    std::fill_n(memory.begin(), LUPEX_BUFFER_MIN, 'x');
+    memory.back() = '\0';
+    EXPECT_EQ(dllinfo(nullptr, nullptr, memory.data(), nullptr, 0, 0), LUPEX_PROC_RESULT);
+    const std::string reply(memory.data());
+    EXPECT_EQ(reply, call_export(dllinfo, ""));
+    // The rest of the request is cleared, inside the 1,024 bytes only.
+    for (std::size_t i = reply.size(); i < LUPEX_BUFFER_MIN; ++i)
+        ASSERT_EQ(memory[i], '\0') << i;
+    for (std::size_t i = LUPEX_BUFFER_MIN; i < LUPEX_BUFFER_MIN + behind; ++i)
+        ASSERT_EQ(memory[i], '\x77') << "the host's byte at " << i << " changed";
 }
 
 TEST(Hooks, LoadDllDoesNothingAndUnloadDllAnswersOne) {

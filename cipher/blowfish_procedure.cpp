@@ -1,11 +1,12 @@
 // The blowfish procedure: "encrypt KEY TEXT", "decrypt KEY TEXT", "encpass PASSWORD".
-#include "cipher/procedure.h"
+#include "cipher/blowfish_procedure.h"
 
 #include <cstring>
 
 #include "cipher/text_cipher.h"
 #include "plugin/platform.h"
 #include "plugin/reply.h"
+#include "plugin/stack_clear.h"
 
 char *next_word(char **cursor, char separator) {
     // Every scan stops at the terminator, even when it equals the separator: no
@@ -27,15 +28,6 @@ char *next_word(char **cursor, char separator) {
 
 namespace {
 
-// A result that does not fit in a reply line would be cut and no longer decrypt (or
-// no longer be the plain text), so it is refused instead of replied in part.
-void reply_whole(char *buffer, const char *result) {
-    if (std::strlen(result) > REPLY_RESULT_MAX)
-        reply_fail(buffer, "STRING", "String too long");
-    else
-        reply_ok(buffer, result);
-}
-
 void encrypt_or_decrypt(char *buffer, char *cursor, bool encrypt) {
     const char *key = next_word(&cursor, ' ');
     const char *text = cursor;
@@ -49,7 +41,7 @@ void encrypt_or_decrypt(char *buffer, char *cursor, bool encrypt) {
     }
     // The cipher text's length is known in advance: refuse before doing the work.
     if (encrypt && blocks_of(std::strlen(text)) > REPLY_RESULT_MAX / 12) {
-        reply_fail(buffer, "STRING", "String too long");
+        reply_too_long(buffer);
         return;
     }
     char *result = encrypt ? text_encrypt(key, text) : text_decrypt(key, text);
@@ -57,21 +49,20 @@ void encrypt_or_decrypt(char *buffer, char *cursor, bool encrypt) {
         reply_fail(buffer, "MEMORY", "Out of memory");
         return;
     }
-    reply_whole(buffer, result);
+    reply_ok(buffer, result);
     heap_release(result);
 }
 
 } // namespace
 
-int LUPEX_CALL blowfish(void *, void *, char *buffer, void *, int, int) {
-    if (buffer == nullptr)
-        return PROC_RESULT;
+[[gnu::noinline]] void blowfish_request(char *buffer) {
     const std::size_t request_length = std::strlen(buffer);
     char *cursor = buffer;
     const char *command = next_word(&cursor, ' ');
     // Subcommands compare byte for byte: "Encrypt" is not "encrypt".
-    if (std::strcmp(command, "encrypt") == 0 || std::strcmp(command, "decrypt") == 0) {
-        encrypt_or_decrypt(buffer, cursor, command[0] == 'e');
+    const bool encrypt = std::strcmp(command, "encrypt") == 0;
+    if (encrypt || std::strcmp(command, "decrypt") == 0) {
+        encrypt_or_decrypt(buffer, cursor, encrypt);
     } else if (std::strcmp(command, "encpass") == 0) {
         if (cursor[0] == '\0') {
             reply_fail(buffer, "STRING", "Invalid String");
@@ -84,5 +75,12 @@ int LUPEX_CALL blowfish(void *, void *, char *buffer, void *, int, int) {
         reply_fail(buffer, "FUNC", "Unknown subfunction");
     }
     clear_request_tail(buffer, request_length);
+}
+
+int LUPEX_CALL blowfish(void *, void *, char *buffer, void *, int, int) {
+    if (buffer != nullptr) {
+        blowfish_request(buffer);
+        clear_stack(blowfish_stack_bytes);
+    }
     return PROC_RESULT;
 }

@@ -1,0 +1,22 @@
+// The blowfish procedure's work and its word splitter.
+#pragma once
+
+#include <cstddef>
+
+// Skips `separator`s at *cursor, cuts the word that follows by overwriting the
+// separator behind it with a terminator, skips the separators after it, and leaves
+// *cursor on the first character of the remainder (or on the terminator). Returns the
+// word, which is empty when the line is used up. The terminator always ends the line:
+// with a separator of '\0' the whole line is one word.
+char *next_word(char **cursor, char separator);
+
+// The work of the blowfish export: reads the request in `buffer` (not null) and leaves
+// the reply line there. Never inlined, so that the export can clear the stack it used.
+[[gnu::noinline]] void blowfish_request(char *buffer);
+
+// How deep blowfish_request goes below its caller's frame, with a margin: the bytes the
+// export clears after it. Measured by painting (tests/stack_test.cpp), heap calls
+// included: 4,664 bytes on x86-64 Linux, 4,724 on i386 Linux, 4,928 on 64-bit and
+// 4,709 on 32-bit Windows (under Wine). The BoxSet in the text functions' frames is
+// most of it.
+constexpr std::size_t blowfish_stack_bytes = 6144;

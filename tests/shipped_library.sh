@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Checks the shared library as it ships (ELF): the library keeps nothing between calls
+# and carries no test seam, so it defines no writable variable of its own and no
+# function of heap_hooks.h, and its code holds no atomic read-modify-write (a locked
+# instruction), which the seam's counters would cost every allocation of every host.
+# And it is bound when loaded (BIND_NOW), so that no call runs the dynamic linker's
+# resolver below the stack that the exports clear.
+# usage: shipped_library.sh LIBRARY NM OBJDUMP
+set -euo pipefail
+library=$1 nm=$2 objdump=$3
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+symbols=$("$nm" -C --defined-only "$library")
+# Writable data (b, B, d, D): the toolchain's own start-up and unwinding symbols
+# begin with an underscore or are its "completed" flag; anything else is ours.
+variables=$(sed -nE 's/^[0-9a-f]+ [bBdD] //p' <<<"$symbols" |
+  grep -vE '^(_|completed\.[0-9]+$)' || true)
+[ -z "$variables" ] || fail "writable variables: $(tr '\n' ' ' <<<"$variables")"
+seam=$(grep -E 'heap_hooks_' <<<"$symbols" || true)
+[ -z "$seam" ] || fail "test seam functions: $(sed -E 's/^[0-9a-f]+ . //' <<<"$seam" | tr '\n' ' ')"
+locked=$("$objdump" -d --no-show-raw-insn "$library" | grep -cE '\block\b' || true)
+[ "$locked" -eq 0 ] || fail "$locked locked (atomic) instructions"
+headers=$("$objdump" -p "$library")
+flags=$(awk '$1 == "FLAGS" { print $2 }' <<<"$headers")
+flags_1=$(awk '$1 == "FLAGS_1" { print $2 }' <<<"$headers")
+# DF_BIND_NOW in FLAGS, or DF_1_NOW in FLAGS_1.
+(( ${flags:-0} & 0x8 || ${flags_1:-0} & 0x1 )) || fail "not bound at load (link with -z now)"
+
+if [ "$failures" -ne 0 ]; then
+  echo "$library: $failures check(s) failed"
+  exit 1
+fi
+echo "$library: no writable variables, no test seam, no atomic instructions, bound at load"
