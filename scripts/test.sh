@@ -35,6 +35,13 @@ package() {
     bash tests/package_test.sh "$(sed -n 1p <<<"$made")" &&
     bash tests/debian_package_test.sh "$(sed -n 2p <<<"$made")"
 }
+# What the README tells a user to do, as it shows it; its host examples also with both
+# Windows hosts of the release package under Wine.
+readme() {
+  local version
+  version=$(sed -n 's/^project(lupex VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+  bash tests/readme_test.sh README.md --wine "out/lupex-$version-windows"
+}
 # The unit suite and the host's run of the request table with the library built under
 # AddressSanitizer and UndefinedBehaviorSanitizer, then under ThreadSanitizer.
 asan() { build asan && run_ctest asan; }
@@ -68,6 +75,7 @@ stage "32-bit x86 tests under qemu-i386" i386
 stage "win32 lupex.dll: export, lean and version resource checks, tests under 32-bit Wine" win32
 stage "win64 lupex.dll: export, lean and version resource checks, tests under Wine" win64
 stage "release packages: scripts/package.sh, the zip and the Debian package unpacked and checked" package
+stage "README: every command as shown, the host examples also under Wine" readme
 stage "ASan+UBSan: unit tests and host request table" asan
 stage "TSan: unit tests and host request table" tsan
 stage "valgrind memcheck: unit tests and host request table (Release)" memcheck
