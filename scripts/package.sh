@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The release packages: for 32-bit and 64-bit Windows each, lupex.dll, lupex-host.exe,
 # the import library liblupex.dll.a and the module definition lupex.def it is made
-# from; the header, README.md, LICENSE and SHA256SUMS; zipped into
+# from; the header, README.md, LICENSE, CHANGELOG.md and SHA256SUMS; zipped into
 # out/lupex-VERSION-windows.zip (one top folder of the same name). And the Debian
 # package of the native build, out/lupex_VERSION_ARCH.deb. Builds what it needs;
 # prints the zip's path, then the Debian package's.
@@ -27,7 +27,7 @@ for target in win32:i686 win64:x86_64; do
   "$arch-w64-mingw32-strip" -o "$stage/$preset/lupex-host.exe" "build/$preset/lupex-host.exe"
 done
 cp include/lupex.h "$stage/include/"
-cp README.md LICENSE "$stage/"
+cp README.md LICENSE CHANGELOG.md "$stage/"
 (cd "$stage" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | LC_ALL=C sort | xargs sha256sum >SHA256SUMS)
 find "$stage" -exec touch -d "@$SOURCE_DATE_EPOCH" {} +
 (cd out && find "$name" | LC_ALL=C sort | zip -qX -@ "$name.zip")

@@ -16,7 +16,8 @@ prefix=$work/prefix
 missing=0
 for f in bin/lupex-host include/lupex.h lib/liblupex.so lib/cmake/lupex/lupexConfig.cmake \
          lib/cmake/lupex/lupexConfigVersion.cmake lib/cmake/lupex/lupexTargets.cmake \
-         lib/pkgconfig/lupex.pc share/doc/lupex/LICENSE share/doc/lupex/README.md; do
+         lib/pkgconfig/lupex.pc share/doc/lupex/LICENSE share/doc/lupex/README.md \
+         share/doc/lupex/CHANGELOG.md; do
   [ -e "$prefix/$f" ] || { echo "FAIL: $f is not installed"; missing=1; }
 done
 [ $missing -eq 0 ] || { cat "$work/install.log"; exit 1; }

@@ -23,7 +23,8 @@ root=$work/$name
 [ -d "$root" ] || { echo "FAIL: $zip has no top folder $name"; exit 1; }
 cd "$root"
 
-expected_files='LICENSE
+expected_files='CHANGELOG.md
+LICENSE
 README.md
 SHA256SUMS
 include/lupex.h
@@ -43,7 +44,9 @@ summed=$(awk '{print $2}' SHA256SUMS | LC_ALL=C sort)
 sha256sum --quiet -c SHA256SUMS || fail "checksums do not match SHA256SUMS"
 cmp -s include/lupex.h "$tests/../include/lupex.h" || fail "include/lupex.h differs from the sources"
 cmp -s README.md "$tests/../README.md" || fail "README.md differs from the sources"
-cmp -s LICENSE "$tests/../LICENSE" || fail "LICENSE differs from the sources"
+for doc in LICENSE CHANGELOG.md; do
+  cmp -s "$doc" "$tests/../$doc" || fail "$doc differs from the sources"
+done
 
 for target in win32:i686:pei-i386 win64:x86_64:pei-x86-64; do
   IFS=: read -r dir arch format <<<"$target"
