@@ -45,3 +45,6 @@ void library_close(Library *library);
 
 // Standard input and output carry bytes unchanged (no CR/LF translation).
 void set_binary_streams();
+
+// Whether standard input is a terminal rather than a file or a pipe.
+bool standard_input_is_terminal();

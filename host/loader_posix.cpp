@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "loader.h"
@@ -53,8 +54,16 @@ Library *library_open(const std::string &path, std::string &error) {
         return nullptr;
     }
     void *handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (handle == nullptr)
+    if (handle == nullptr) {
         error = dlerror();
+        // A Windows image starts with "MZ"; dlopen would only call its header invalid.
+        char magic[2] = {};
+        if (FILE *f = std::fopen(file.c_str(), "rb")) {
+            if (std::fread(magic, 1, 2, f) == 2 && magic[0] == 'M' && magic[1] == 'Z')
+                error = "a Windows DLL: on Linux load liblupex.so";
+            std::fclose(f);
+        }
+    }
     return static_cast<Library *>(handle);
 }
 
@@ -65,3 +74,5 @@ unsigned library_ordinal(Library *, const char *) { return 0; }
 void library_close(Library *library) { dlclose(library); }
 
 void set_binary_streams() {}
+
+bool standard_input_is_terminal() { return isatty(STDIN_FILENO) != 0; }

@@ -244,3 +244,5 @@ void set_binary_streams() {
     _setmode(_fileno(stdin), _O_BINARY);
     _setmode(_fileno(stdout), _O_BINARY);
 }
+
+bool standard_input_is_terminal() { return _isatty(_fileno(stdin)) != 0; }

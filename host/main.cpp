@@ -1,5 +1,7 @@
 // lupex-host: loads the library at run time, calls one export by name with a host
 // buffer, and prints the reply line. It does none of the library's work itself.
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -263,8 +265,20 @@ lupex_procedure find_procedure(Library *library, const std::string &name, std::s
         return nullptr;
     }
     void *symbol = library_symbol(library, name.c_str());
-    if (symbol == nullptr)
+    if (symbol == nullptr) {
         error = "the library has no export named '" + name + "'";
+        // Export names are case-sensitive: "MD5" is not "md5".
+        for (const char *procedure : {"blowfish", "dllinfo", "md5"})
+            if (name.size() == std::strlen(procedure) &&
+                std::equal(name.begin(), name.end(), procedure, [](char a, char b) {
+                    return std::tolower(static_cast<unsigned char>(a)) == b;
+                })) {
+                error += ": names are case-sensitive, the procedure is '" +
+                         std::string(procedure) + "'";
+                return nullptr;
+            }
+        error += " (the procedures are blowfish, md5 and dllinfo)";
+    }
     return reinterpret_cast<lupex_procedure>(symbol);
 }
 
@@ -498,8 +512,11 @@ int host_main(const std::vector<std::string> &arguments) {
     }
     if (!options.batch && !options.list) {
         if (words.empty())
-            return usage_error("no procedure given: lupex-host PROCEDURE 'BUFFER-TEXT', for "
-                               "example lupex-host md5 abc");
+            return usage_error(std::string("no procedure given: lupex-host PROCEDURE "
+                                           "'BUFFER-TEXT', for example lupex-host md5 abc") +
+                               (standard_input_is_terminal()
+                                    ? ""
+                                    : "; to read requests from standard input, use --batch"));
         if (words.size() > 2)
             return too_many_words(given_options, words);
     }

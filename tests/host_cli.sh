@@ -111,6 +111,9 @@ usage_error() {
   [[ "$err" == *"(see lupex-host --help)" ]] || fail "lupex-host $*: stderr does not point at --help: $err"
 }
 usage_error 'no procedure given'
+batch $'md5 abc\n'
+[ "$status" = 1 ] && [[ "$err" == *"to read requests from standard input, use --batch"* ]] ||
+  fail "a request on standard input without --batch: status $status, stderr '$err'"
 usage_error 'unknown option --frobnicate' --frobnicate md5 abc
 usage_error 'unknown option -v' -v md5
 usage_error '--library needs the path' --library
@@ -144,7 +147,8 @@ expect 4 '' --fail md5 ''
 expect 0 '' --fail md5 abc
 
 # Unknown exports and lifecycle hooks: status 2.
-expect 2 "no export named 'nosuch'" nosuch abc
+expect 2 "no export named 'nosuch' (the procedures are blowfish, md5 and dllinfo)" nosuch abc
+expect 2 "no export named 'MD5': names are case-sensitive, the procedure is 'md5'" MD5 abc
 expect 2 "lifecycle hook" LoadDll ''
 
 # Loading: a bare file name is a file in the current folder, and nothing else; a
@@ -185,6 +189,10 @@ else
   cwd=$work
   expect 2 "cannot load libc.so.6: not found" --library libc.so.6 --list
   cwd=$PWD
+  # A Windows DLL given to the Linux host.
+  printf 'MZ\x90\x00' >"$work/lupex.dll"
+  expect 2 "cannot load $work/lupex.dll: a Windows DLL: on Linux load liblupex.so" \
+    --library "$work/lupex.dll" md5 abc
   system_library=$(ldd "$host_program" 2>/dev/null | awk '$1 ~ /^libc\.so/ {print $3}')
 fi
 
@@ -251,7 +259,7 @@ batch $'md5 abc\n\nfoo bar\nblowfish '"$wrong"$'\nmd5 abc\r\n   \nblowfish encry
 {
   echo "+OK 900150983cd24fb0d6963f7d28e17f72"
   echo "-HOST empty line: a request is PROCEDURE and BUFFER-TEXT"
-  echo "-HOST the library has no export named 'foo'"
+  echo "-HOST the library has no export named 'foo' (the procedures are blowfish, md5 and dllinfo)"
   printf '%s\n' "$wrong_line"
   echo "+OK 900150983cd24fb0d6963f7d28e17f72"
   echo "-HOST blanks only: a request is PROCEDURE and BUFFER-TEXT"
@@ -263,7 +271,7 @@ cmp -s "$work/nine" "$work/out" || fail "--batch of the nine lines gave:
 $(cat -A "$work/out")"
 [ "$status" = 2 ] || fail "--batch of the nine lines: exit status $status, expected 2"
 [ "$err" = "lupex-host: line 2: empty line: a request is PROCEDURE and BUFFER-TEXT
-lupex-host: line 3: the library has no export named 'foo'
+lupex-host: line 3: the library has no export named 'foo' (the procedures are blowfish, md5 and dllinfo)
 lupex-host: line 6: blanks only: a request is PROCEDURE and BUFFER-TEXT
 lupex-host: 3 of 9 lines could not be called" ] || fail "--batch of the nine lines: stderr '$err'"
 
@@ -281,7 +289,7 @@ while IFS='|' read -r options line reply; do
 done <<'EOF'
 --batch|LoadDll x|-HOST LoadDll is a lifecycle hook, not a procedure
 --batch| md5 abc|-HOST the line begins with a blank: the procedure name comes first
---batch|fo\001o bar|\-HOST the library has no export named 'fo\x01o'
+--batch|fo\001o bar|\-HOST the library has no export named 'fo\x01o' (the procedures are blowfish, md5 and dllinfo)
 --batch|md5 a\000b|-HOST the line holds a zero byte (byte 6): the library would see only the bytes before it
 --hex --batch|md5 6162zz|-HOST the hex text holds 'z' at position 5, which is not a hex digit
 --hex --batch|md5 610062|-HOST the hex text holds a zero byte (byte 2): the library would see only the bytes before it
