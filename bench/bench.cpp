@@ -8,6 +8,7 @@
 // buffer, as a host calls it. Before timing, both sides of every pair must give the
 // same reply.
 #include <benchmark/benchmark.h>
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <chrono>
@@ -23,7 +24,7 @@
 
 #include "bench/reference.h"
 #include "cipher/blowfish.h"
-#include "host/loader.h"
+#include "lupex.h"
 #include "plugin/platform.h"
 
 namespace {
@@ -247,15 +248,14 @@ bool replies_agree() {
 } // namespace
 
 int main(int argc, char **argv) {
-    std::string error;
     const char *path = std::getenv("LUPEX_LIBRARY");
-    Library *library = library_open(path != nullptr ? path : LUPEX_LIBRARY_PATH, error);
+    void *library = dlopen(path != nullptr ? path : LUPEX_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
     if (library == nullptr) {
-        std::fprintf(stderr, "lupex_bench: %s\n", error.c_str());
+        std::fprintf(stderr, "lupex_bench: %s\n", dlerror());
         return 2;
     }
-    library_blowfish = reinterpret_cast<lupex_procedure>(library_symbol(library, "blowfish"));
-    library_md5 = reinterpret_cast<lupex_procedure>(library_symbol(library, "md5"));
+    library_blowfish = reinterpret_cast<lupex_procedure>(dlsym(library, "blowfish"));
+    library_md5 = reinterpret_cast<lupex_procedure>(dlsym(library, "md5"));
     if (library_blowfish == nullptr || library_md5 == nullptr) {
         std::fprintf(stderr, "lupex_bench: exports missing\n");
         return 2;
@@ -281,6 +281,6 @@ int main(int argc, char **argv) {
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     print_table(load_before);
-    library_close(library);
+    dlclose(library);
     return 0;
 }
