@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Counts the stack accesses per Blowfish round in the multi-block loops of
-# text_encrypt and text_decrypt, read from the generated code of a built lupex.dll
+# encrypt_text and decrypt_text (under a keyed BoxSet), read from the generated code of a built lupex.dll
 # (its symbols from lupex.dll.debug beside it). In a round, the S-box loads and the
 # P words are memory reads by design: whatever else the round reads or writes on the
 # stack is a block half (or a pointer) that did not fit in a register, a spill. The
@@ -13,11 +13,11 @@ debug=$dll.debug
 [ -f "$debug" ] || { echo "loop_spills: $debug is missing (the build writes it beside the DLL)" >&2; exit 1; }
 
 symbols=$("$nm" -n "$debug")
-for function in text_encrypt text_decrypt; do
+for function in encrypt_text decrypt_text; do
   # The function runs from its symbol to the next text symbol.
   range=$(awk -v f="$function" '
     $2 ~ /^[Tt]$/ { if (start != "" && $1 != start) { print start, $1; exit } }
-    $2 ~ /^[Tt]$/ && $3 ~ ("^_*Z[0-9]+" f "PKcS0_$") { start = $1 }' <<<"$symbols")
+    $2 ~ /^[Tt]$/ && $3 ~ ("^_*Z[0-9]+" f "PK9lupex_key") { start = $1 }' <<<"$symbols")
   [ -n "$range" ] || { echo "loop_spills: no $function in $debug" >&2; exit 1; }
   read -r start stop <<<"$range"
   "$objdump" -d --no-show-raw-insn --start-address=0x"$start" --stop-address=0x"$stop" "$dll" |

@@ -7,27 +7,41 @@
 #include <cstdint>
 #include <cstring>
 
-// The keyed working state. A plain value in the frame of the call that keys it;
-// wipe it before that frame ends.
-struct BoxSet {
-    std::uint32_t P[18];
-    std::uint32_t S[4][256];
-};
+#include "lupex.h"
+
+// The keyed working state: the P-array's 18 words, then the four S-boxes of 256 words
+// each. It is the C API's prepared key itself, so that the text loops run on a
+// caller's lupex_key in place, through the one type they read. The procedures keep one
+// in the frame of the call that keys it and wipe it before that frame ends.
+using BoxSet = lupex_key;
+constexpr int p_words = 18;
+constexpr int s_words = 256;
+static_assert(sizeof(BoxSet) == 4 * (p_words + 4 * s_words), "no padding in the key");
+static_assert(sizeof(BoxSet::words) == sizeof(BoxSet), "the words are the whole key");
+
+// The P-array, and the first word of S-box `box`.
+inline std::uint32_t *p_array(BoxSet *boxes) { return boxes->words; }
+inline const std::uint32_t *p_array(const BoxSet *boxes) { return boxes->words; }
+inline std::uint32_t *sbox(BoxSet *boxes, int box) { return boxes->words + p_words + s_words * box; }
+inline const std::uint32_t *sbox(const BoxSet *boxes, int box) {
+    return boxes->words + p_words + s_words * box;
+}
 
 // The unkeyed tables: the fractional hex digits of pi, P first, then S[0] to S[3].
 extern const std::uint32_t initial_p[18];
 extern const std::uint32_t initial_s[4][256];
 
 // Keys `boxes` from `key_length` bytes of `key` (only the first 72 count; a shorter key
-// repeats). `key_length` must not be 0: callers turn an empty key away first.
-void box_setup(BoxSet *boxes, const unsigned char *key, std::size_t key_length);
+// repeats). `key_length` must not be 0: callers turn an empty key away first. Never
+// inlined, so that lupex_key_setup can clear the stack it used.
+[[gnu::noinline]] void box_setup(BoxSet *boxes, const unsigned char *key, std::size_t key_length);
 
 // The word of S-box `box` at `offset` bytes from its start (a multiple of 4, below
 // 1,024). Addressing the box by byte offset lets the load use an unscaled index, which
 // is a cycle faster than a scaled one on common x86 cores and costs nothing elsewhere.
 inline std::uint32_t sbox_word(const BoxSet *boxes, int box, std::uint32_t offset) {
     std::uint32_t word;
-    std::memcpy(&word, reinterpret_cast<const unsigned char *>(boxes->S[box]) + offset, 4);
+    std::memcpy(&word, reinterpret_cast<const unsigned char *>(sbox(boxes, box)) + offset, 4);
     return word;
 }
 
@@ -48,7 +62,7 @@ inline std::uint32_t round_f(const BoxSet *boxes, std::uint32_t x) {
 template <int N>
 inline void blocks_encrypt(const BoxSet *boxes, std::uint32_t (&left)[N],
                            std::uint32_t (&right)[N]) {
-    const std::uint32_t *P = boxes->P;
+    const std::uint32_t *P = p_array(boxes);
     std::uint32_t l[N], r[N];
     for (int k = 0; k < N; ++k) {
         l[k] = left[k] ^ P[0];
@@ -73,7 +87,7 @@ inline void blocks_encrypt(const BoxSet *boxes, std::uint32_t (&left)[N],
 template <int N>
 inline void blocks_decrypt(const BoxSet *boxes, std::uint32_t (&left)[N],
                            std::uint32_t (&right)[N]) {
-    const std::uint32_t *P = boxes->P;
+    const std::uint32_t *P = p_array(boxes);
     std::uint32_t l[N], r[N];
     for (int k = 0; k < N; ++k) {
         l[k] = left[k] ^ P[17];

@@ -43,3 +43,8 @@ void digest_final(unsigned char (&result)[16], DigestContext *ctx);
 // behind them.
 const unsigned char *digest_block(DigestContext *ctx, const unsigned char *data,
                                   std::size_t size);
+
+// The digest of the `size` bytes at `data` (null when `size` is 0) as 32 lowercase hex
+// digits at `hex`, without a terminator: the result of the md5 procedure and of
+// lupex_md5. Never inlined, so that both can clear the stack it used.
+[[gnu::noinline]] void md5_hex(const void *data, std::size_t size, char *hex);
