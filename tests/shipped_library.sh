@@ -13,12 +13,15 @@ library=$1 archive=$2 nm=$3 objdump=$4
 header=$(dirname "$0")/../include/lupex.h
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+for file in "$library" "$archive"; do
+  [ -f "$file" ] || { echo "FAIL: $file is not built"; exit 1; }
+done
 
 declared=$(sed -nE 's/^LUPEX_API [^(]*[ *]([A-Za-z_0-9]+)\(.*/\1/p' "$header" | LC_ALL=C sort)
 [ "$(wc -l <<<"$declared")" -eq 15 ] || fail "lupex.h declares $(echo $declared)"
 exported=$("$nm" -D --defined-only "$library" | awk '$2 == "T" {print $3}' | LC_ALL=C sort)
 [ "$exported" = "$declared" ] || fail "exports $(echo $exported)"
-archived=$("$nm" --defined-only "$archive" 2>/dev/null)
+archived=$("$nm" --defined-only "$archive")
 for name in $declared; do
   grep -qE "^[0-9a-f]+ T $name\$" <<<"$archived" || fail "$(basename "$archive") lacks $name"
 done
