@@ -30,20 +30,6 @@ inline void step_i(std::uint32_t &a, std::uint32_t b, std::uint32_t c, std::uint
     a = b + rotl(a + (c ^ (b | ~d)) + w + k, s);
 }
 
-// The two lowercase hex digits of every byte value, so a digest byte costs one lookup.
-struct HexPairs {
-    char digits[256][2];
-};
-constexpr HexPairs make_hex_pairs() {
-    HexPairs pairs{};
-    for (int v = 0; v < 256; ++v) {
-        pairs.digits[v][0] = "0123456789abcdef"[v >> 4];
-        pairs.digits[v][1] = "0123456789abcdef"[v & 0x0f];
-    }
-    return pairs;
-}
-constexpr HexPairs hex_pairs = make_hex_pairs();
-
 } // namespace
 
 void digest_init(DigestContext *ctx) {
@@ -172,16 +158,4 @@ void digest_final(unsigned char (&result)[16], DigestContext *ctx) {
     store_le32(result + 8, ctx->c);
     store_le32(result + 12, ctx->d);
     wipe_memory(ctx, sizeof *ctx);
-}
-
-void md5_hex(const void *data, std::size_t size, char *hex) {
-    DigestContext ctx;
-    digest_init(&ctx);
-    digest_update(&ctx, data, size);
-    unsigned char digest[16];
-    digest_final(digest, &ctx);
-    for (int i = 0; i < 16; ++i) {
-        hex[2 * i] = hex_pairs.digits[digest[i]][0];
-        hex[2 * i + 1] = hex_pairs.digits[digest[i]][1];
-    }
 }

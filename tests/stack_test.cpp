@@ -21,7 +21,7 @@
 #include "cipher/blowfish_api.h"
 #include "cipher/blowfish_procedure.h"
 #include "cipher/text_cipher.h"
-#include "digest/digest.h"
+#include "digest/md5_api.h"
 #include "digest/md5_procedure.h"
 #include "support.h"
 
@@ -197,7 +197,7 @@ void work_decrypt(ApiCall *c) {
                  reinterpret_cast<unsigned char *>(c->out.data()));
 }
 void work_encpass(ApiCall *c) { pass_hash(bytes_of(c->input), c->input.size(), c->out.data()); }
-void work_md5(ApiCall *c) { md5_hex(c->input.data(), c->input.size(), c->out.data()); }
+void work_md5(ApiCall *c) { md5_digits(c->input.data(), c->input.size(), c->out.data()); }
 void work_key_setup(ApiCall *c) { box_setup(c->setup, bytes_of(c->key), c->key.size()); }
 void work_encrypt_with(ApiCall *c) {
     encrypt_text(c->prepared, bytes_of(c->input), c->input.size(), c->out.data());
