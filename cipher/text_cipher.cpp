@@ -22,18 +22,22 @@ char *heap_copy(const char *text, std::size_t n) {
 }
 
 // Blocks enciphered side by side in the text loops. Four on 32-bit x86 too: there the
-// halves of four blocks do not all fit in registers and a round moves about seven
-// values through the stack, yet the loops run about 1.3 times as fast as with two
-// blocks, which need no stack at all. A round's chain of dependent loads sets the
-// pace, not those moves (bench/text_loops.sh shows both).
+// halves of four blocks do not all fit in registers and some move through the stack,
+// yet the loops run faster than with two blocks, which need no stack at all
+// (bench/text_loops.sh times them and counts those moves). Four blocks take about 1.5
+// times as long as one (79 and 52 ns on x86-64), bound by their instructions; one or
+// two, by their rounds' chains of loads. So the last one or two blocks of a text go as
+// they are, not padded to four.
 constexpr int lanes = 4;
 
-// Enciphers the `lanes` blocks at `in` and writes the 12 characters of each of the
-// first `count` of them at `out`.
-inline char *encrypt_group(const BoxSet *boxes, const unsigned char *in, char *out,
-                           std::size_t count) {
-    std::uint32_t left[lanes], right[lanes];
-    for (int k = 0; k < lanes; ++k) {
+// Enciphers the N blocks at `in` and writes the 12 characters of each of the first
+// `count` of them at `out`.
+template <int N>
+char *encrypt_blocks(const BoxSet *boxes, const unsigned char *in, char *out,
+                     std::size_t count) {
+    std::uint32_t left[N], right[N];
+#pragma GCC unroll 4
+    for (int k = 0; k < N; ++k) {
         left[k] = load_be32(in + 8 * k);
         right[k] = load_be32(in + 8 * k + 4);
     }
@@ -43,12 +47,14 @@ inline char *encrypt_group(const BoxSet *boxes, const unsigned char *in, char *o
     return out;
 }
 
-// Deciphers the `lanes` groups of 12 characters at `in` and writes the 8 bytes of each
-// of the first `count` of them at `out`.
-inline unsigned char *decrypt_group(const BoxSet *boxes, const char *in, unsigned char *out,
-                                    std::size_t count) {
-    std::uint32_t left[lanes], right[lanes];
-    for (int k = 0; k < lanes; ++k) {
+// Deciphers the N groups of 12 characters at `in` and writes the 8 bytes of each of
+// the first `count` of them at `out`.
+template <int N>
+unsigned char *decrypt_blocks(const BoxSet *boxes, const char *in, unsigned char *out,
+                              std::size_t count) {
+    std::uint32_t left[N], right[N];
+#pragma GCC unroll 4
+    for (int k = 0; k < N; ++k) {
         right[k] = decode_half(in + 12 * k);
         left[k] = decode_half(in + 12 * k + 6);
     }
@@ -63,8 +69,8 @@ inline unsigned char *decrypt_group(const BoxSet *boxes, const char *in, unsigne
 } // namespace
 
 // Both loops take `lanes` blocks at a time, and the last one to `lanes` from a
-// zero-filled copy that pads them: a short text runs its blocks side by side too, and
-// each loop holds one copy of the unrolled rounds, which keeps lupex.dll small.
+// zero-filled copy that pads them. Each holds one copy of the unrolled rounds for four
+// blocks, one for two and one for one, which keeps lupex.dll small.
 
 std::size_t encrypt_text(const BoxSet *boxes, const unsigned char *text, std::size_t n,
                          char *out) {
@@ -80,7 +86,12 @@ std::size_t encrypt_text(const BoxSet *boxes, const unsigned char *text, std::si
             count = blocks_of(left);
             left = sizeof tail;
         }
-        o = encrypt_group(boxes, in, o, count);
+        if (count == 1)
+            o = encrypt_blocks<1>(boxes, in, o, 1);
+        else if (count == 2)
+            o = encrypt_blocks<2>(boxes, in, o, 2);
+        else
+            o = encrypt_blocks<lanes>(boxes, in, o, count);
         in += sizeof tail;
         left -= sizeof tail;
     }
@@ -104,7 +115,12 @@ std::size_t decrypt_text(const BoxSet *boxes, const char *cipher, std::size_t n,
             count = groups_of(left);
             left = sizeof tail;
         }
-        o = decrypt_group(boxes, in, o, count);
+        if (count == 1)
+            o = decrypt_blocks<1>(boxes, in, o, 1);
+        else if (count == 2)
+            o = decrypt_blocks<2>(boxes, in, o, 2);
+        else
+            o = decrypt_blocks<lanes>(boxes, in, o, count);
         in += sizeof tail;
         left -= sizeof tail;
     }
