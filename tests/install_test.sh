@@ -13,6 +13,10 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
 
+# A sanitized build installs instrumented libraries: the programs built against them
+# here take the same instrumentation, as their runtime is what the libraries call.
+flags=$(sed -n 's/^CMAKE_CXX_FLAGS:STRING=//p' "$build/CMakeCache.txt")
+
 "$cmake" --install "$build" --prefix "$prefix" >"$work/install.log"
 missing=0
 for f in bin/lupex-host include/lupex.h lib/liblupex.so lib/liblupex_static.a \
@@ -27,7 +31,8 @@ reply=$("$prefix/bin/lupex-host" md5 abc)
 [ "$reply" = "+OK 900150983cd24fb0d6963f7d28e17f72" ] || { echo "FAIL: installed host replied '$reply'"; exit 1; }
 
 "$cmake" -S "$consumer" -B "$work/consumer" -DCMAKE_PREFIX_PATH="$prefix" \
-  -DCMAKE_BUILD_TYPE=Release >"$work/configure.log" 2>&1 || { cat "$work/configure.log"; exit 1; }
+  -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" \
+  >"$work/configure.log" 2>&1 || { cat "$work/configure.log"; exit 1; }
 "$cmake" --build "$work/consumer" >"$work/build.log" 2>&1 || { cat "$work/build.log"; exit 1; }
 "$work/consumer/lupex_consumer"
 "$work/consumer/lupex_api_consumer"
@@ -38,9 +43,9 @@ if ldd "$work/consumer/lupex_api_consumer_static" | grep -q liblupex; then
 fi
 
 # The same tree through pkg-config, from C programs.
-# shellcheck disable=SC2046
+# shellcheck disable=SC2046,SC2086
 for program in pkgconfig_consumer api_consumer; do
-  cc -std=c99 -Wall -Wextra -Werror "$consumer/$program.c" \
+  cc -std=c99 -Wall -Wextra -Werror $flags "$consumer/$program.c" \
     $(PKG_CONFIG_PATH=$prefix/lib/pkgconfig pkg-config --cflags --libs lupex) -o "$work/$program"
   LD_LIBRARY_PATH=$prefix/lib "$work/$program"
 done
