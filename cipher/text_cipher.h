@@ -23,7 +23,7 @@ constexpr std::size_t encrypt_capacity(std::size_t n) {
 }
 
 // Bytes that the plain text of an n-character cipher text needs, terminator included.
-// Never overflows: 8 bytes for every 12 characters is less than n.
+// Never overflows: it is at most two thirds of n, and 9.
 constexpr std::size_t decrypt_capacity(std::size_t n) { return 8 * groups_of(n) + 1; }
 
 // The core. Neither reads past its input nor needs it terminated, and neither
