@@ -5,9 +5,11 @@
 // busy neighbour on the machine disturbs far less than two separate medians.
 //
 // The library is loaded at run time and called through its exports with a host
-// buffer, as a host calls it. Before timing, both sides of every pair must give the
-// same reply.
+// buffer, as a host calls it, and through its C API as a program that links it calls
+// it: the input in a buffer, the output into the same buffer behind it. Before
+// timing, both sides of every pair must give the same result.
 #include <benchmark/benchmark.h>
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <chrono>
@@ -16,6 +18,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include <openssl/blowfish.h>
@@ -23,43 +26,116 @@
 
 #include "bench/reference.h"
 #include "cipher/blowfish.h"
-#include "host/loader.h"
+#include "lupex.h"
 #include "plugin/platform.h"
 
 namespace {
 
+struct Pair;
+using Call = void (*)(char *buffer, const Pair &pair);
+
+struct Pair {
+    std::string label;
+    // The host buffer's request, or the C API call's input.
+    std::string request;
+    Call library;
+    Call reference;
+    // Where a C API call writes its output in the buffer, behind the input, and how
+    // much room it has there; 0 for a procedure, which replies in place.
+    std::size_t output_at = 0, output_capacity = 0;
+    // Filled by the run: every round's time per call, in nanoseconds.
+    std::vector<double> library_ns = {}, reference_ns = {}, ratios = {};
+};
+std::vector<Pair> pairs;
+
 lupex_procedure library_blowfish = nullptr;
 lupex_procedure library_md5 = nullptr;
 
-void call_blowfish(char *buffer) { library_blowfish(nullptr, nullptr, buffer, nullptr, 0, 0); }
-void call_md5(char *buffer) { library_md5(nullptr, nullptr, buffer, nullptr, 0, 0); }
+void call_blowfish(char *buffer, const Pair &) {
+    library_blowfish(nullptr, nullptr, buffer, nullptr, 0, 0);
+}
+void call_md5(char *buffer, const Pair &) { library_md5(nullptr, nullptr, buffer, nullptr, 0, 0); }
+void reference_procedure_blowfish(char *buffer, const Pair &) { ::reference_blowfish(buffer); }
+void reference_procedure_md5(char *buffer, const Pair &) { ::reference_md5(buffer); }
 
 // The key schedule alone, as each side runs it on every call, wipe included.
 const char schedule_key[] = "0123456789abcdef";
-void library_schedule(char *) {
+void library_schedule(char *, const Pair &) {
     BoxSet boxes;
     box_setup(&boxes, reinterpret_cast<const unsigned char *>(schedule_key), 16);
-    benchmark::DoNotOptimize(boxes.S[3][255]);
+    benchmark::DoNotOptimize(boxes.words[18 + 4 * 256 - 1]);
     wipe_memory(&boxes, sizeof boxes);
 }
-void reference_schedule(char *) {
+void reference_schedule(char *, const Pair &) {
     BF_KEY schedule;
     BF_set_key(&schedule, 16, reinterpret_cast<const unsigned char *>(schedule_key));
     benchmark::DoNotOptimize(schedule.S[1023]);
     OPENSSL_cleanse(&schedule, sizeof schedule);
 }
 
-using Call = void (*)(char *buffer);
+const char text_key[] = "benchmark-key-16";
+const auto *const text_key_bytes = reinterpret_cast<const unsigned char *>(text_key);
+constexpr std::size_t text_key_length = sizeof text_key - 1;
 
-struct Pair {
-    std::string label;
-    std::string request;
-    Call library;
-    Call reference;
-    // Filled by the run: every round's time per call, in nanoseconds.
-    std::vector<double> library_ns, reference_ns, ratios;
-};
-std::vector<Pair> pairs;
+// The C API as the shared library exports it, and the text key prepared once for each
+// side.
+struct Api {
+    decltype(&lupex_encrypt) encrypt;
+    decltype(&lupex_decrypt) decrypt;
+    decltype(&lupex_encpass) encpass;
+    decltype(&lupex_md5) md5;
+    decltype(&lupex_key_setup) key_setup;
+    decltype(&lupex_encrypt_with) encrypt_with;
+    decltype(&lupex_decrypt_with) decrypt_with;
+    decltype(&lupex_key_wipe) key_wipe;
+} api;
+lupex_key prepared_key;
+BF_KEY prepared_reference;
+
+const unsigned char *input_of(const char *buffer) {
+    return reinterpret_cast<const unsigned char *>(buffer);
+}
+
+void api_encrypt(char *b, const Pair &p) {
+    std::size_t n;
+    api.encrypt(text_key, text_key_length, b, p.request.size(), b + p.output_at,
+                p.output_capacity, &n);
+}
+void api_decrypt(char *b, const Pair &p) {
+    std::size_t n;
+    api.decrypt(text_key, text_key_length, b, p.request.size(), b + p.output_at,
+                p.output_capacity, &n);
+}
+void api_encrypt_with(char *b, const Pair &p) {
+    std::size_t n;
+    api.encrypt_with(&prepared_key, b, p.request.size(), b + p.output_at, p.output_capacity, &n);
+}
+void api_decrypt_with(char *b, const Pair &p) {
+    std::size_t n;
+    api.decrypt_with(&prepared_key, b, p.request.size(), b + p.output_at, p.output_capacity, &n);
+}
+void api_encpass(char *b, const Pair &p) { api.encpass(b, p.request.size(), b + p.output_at); }
+void api_md5(char *b, const Pair &p) { api.md5(b, p.request.size(), b + p.output_at); }
+
+void reference_api_encrypt(char *b, const Pair &p) {
+    reference_encrypt(text_key_bytes, text_key_length, input_of(b), p.request.size(),
+                      b + p.output_at);
+}
+void reference_api_decrypt(char *b, const Pair &p) {
+    reference_decrypt(text_key_bytes, text_key_length, b, p.request.size(), b + p.output_at);
+}
+void reference_api_encrypt_with(char *b, const Pair &p) {
+    reference_encrypt(&prepared_reference, input_of(b), p.request.size(), b + p.output_at);
+}
+void reference_api_decrypt_with(char *b, const Pair &p) {
+    reference_decrypt(&prepared_reference, b, p.request.size(), b + p.output_at);
+}
+void reference_api_encpass(char *b, const Pair &p) {
+    reference_pass_hash(input_of(b), p.request.size(), b + p.output_at);
+}
+void reference_api_md5(char *b, const Pair &p) {
+    reference_md5_hex(input_of(b), p.request.size(), b + p.output_at);
+}
 
 // Printable text with blanks inside, different at every position.
 std::string sample_text(std::size_t n) {
@@ -68,8 +144,6 @@ std::string sample_text(std::size_t n) {
         text[i] = i % 7 == 6 ? ' ' : static_cast<char>('!' + (i * 37 + i / 7) % 94);
     return text;
 }
-
-const char text_key[] = "benchmark-key-16";
 
 // Host buffers of max(1,024, request + 1) bytes each, as a host supplies them, one per
 // call of a batch. A call overwrites its buffer (the reply, words cut apart, the rest
@@ -84,8 +158,9 @@ struct HostBuffers {
     static std::size_t stride_for(std::size_t capacity) {
         return (capacity + 4095) / 4096 * 4096 + 21 * 64;
     }
-    HostBuffers(const std::string &request, int count)
-        : request(request), stride(stride_for(std::max<std::size_t>(1024, request.size() + 1))),
+    HostBuffers(const Pair &pair, int count)
+        : request(pair.request),
+          stride(stride_for(std::max<std::size_t>(1024, request.size() + 1) + pair.output_capacity)),
           bytes(stride * static_cast<std::size_t>(count)), count(count) {}
     char *operator[](int i) { return bytes.data() + stride * static_cast<std::size_t>(i); }
     void refill() {
@@ -98,11 +173,12 @@ struct HostBuffers {
     int count;
 };
 
-std::string reply_of(Call call, const std::string &request) {
-    HostBuffers buffer(request, 1);
+// The reply, or the C API call's output.
+std::string reply_of(Call call, const Pair &pair) {
+    HostBuffers buffer(pair, 1);
     buffer.refill();
-    call(buffer[0]);
-    return buffer[0];
+    call(buffer[0], pair);
+    return buffer[0] + pair.output_at;
 }
 
 double median(std::vector<double> v) {
@@ -116,37 +192,37 @@ double median(std::vector<double> v) {
 using Clock = std::chrono::steady_clock;
 
 // Nanoseconds per call over a batch of calls, one per buffer.
-double time_batch(Call call, HostBuffers &buffers) {
+double time_batch(Call call, const Pair &pair, HostBuffers &buffers) {
     buffers.refill();
     const auto start = Clock::now();
     for (int i = 0; i < buffers.count; ++i)
-        call(buffers[i]);
+        call(buffers[i], pair);
     benchmark::ClobberMemory();
     const std::chrono::duration<double, std::nano> elapsed = Clock::now() - start;
     return elapsed.count() / buffers.count;
 }
 
 // Enough calls per batch for about 20 microseconds, far above the clock's cost.
-int batch_size(Call call, const std::string &request) {
-    HostBuffers buffers(request, 16);
-    time_batch(call, buffers);
-    const double ns = time_batch(call, buffers);
+int batch_size(Call call, const Pair &pair) {
+    HostBuffers buffers(pair, 16);
+    time_batch(call, pair, buffers);
+    const double ns = time_batch(call, pair, buffers);
     return std::clamp(static_cast<int>(20000 / std::max(ns, 1.0)), 1, 1000);
 }
 
 void run_pair(benchmark::State &state, Pair *pair) {
-    const int batch = batch_size(pair->reference, pair->request);
-    HostBuffers library_buffers(pair->request, batch), reference_buffers(pair->request, batch);
+    const int batch = batch_size(pair->reference, *pair);
+    HostBuffers library_buffers(*pair, batch), reference_buffers(*pair, batch);
     std::size_t round = 0;
     std::vector<double> library_ns, reference_ns;
     for (auto _ : state) {
         double a, b;
         if (round++ % 2 == 0) {
-            a = time_batch(pair->library, library_buffers);
-            b = time_batch(pair->reference, reference_buffers);
+            a = time_batch(pair->library, *pair, library_buffers);
+            b = time_batch(pair->reference, *pair, reference_buffers);
         } else {
-            b = time_batch(pair->reference, reference_buffers);
-            a = time_batch(pair->library, library_buffers);
+            b = time_batch(pair->reference, *pair, reference_buffers);
+            a = time_batch(pair->library, *pair, library_buffers);
         }
         library_ns.push_back(a);
         reference_ns.push_back(b);
@@ -199,34 +275,64 @@ std::string size_label(std::size_t n) {
     return std::to_string(n) + " bytes";
 }
 
+// A C API pair: the input, and room behind it for `capacity` bytes of output.
+Pair api_pair(const std::string &label, const std::string &input, Call library, Call reference,
+              std::size_t capacity) {
+    return {"C API " + label, input, library, reference, input.size() + 1, capacity};
+}
+
 void add_pairs() {
-    pairs.push_back({"key schedule alone", "", library_schedule, reference_schedule, {}, {}, {}});
+    pairs.push_back({"key schedule alone", "", library_schedule, reference_schedule});
     std::vector<std::string> cipher_texts;
     for (std::size_t n : {16, 100, 400, 672}) {
         const std::string request = "encrypt " + std::string(text_key) + " " + sample_text(n);
-        pairs.push_back({"encrypt " + size_label(n), request, call_blowfish, reference_blowfish,
-                         {}, {}, {}});
-        cipher_texts.push_back(reply_of(call_blowfish, request).substr(4));
+        pairs.push_back({"encrypt " + size_label(n), request, call_blowfish, reference_procedure_blowfish});
+        cipher_texts.push_back(reply_of(call_blowfish, pairs.back()).substr(4));
     }
     for (const std::string &cipher_text : cipher_texts)
         pairs.push_back({"decrypt " + std::to_string(cipher_text.size()) + " characters",
                          "decrypt " + std::string(text_key) + " " + cipher_text, call_blowfish,
-                         reference_blowfish, {}, {}, {}});
+                         reference_procedure_blowfish});
     for (std::size_t n : {8, 16})
         pairs.push_back({"encpass " + size_label(n), "encpass " + sample_text(n), call_blowfish,
-                         reference_blowfish, {}, {}, {}});
+                         reference_procedure_blowfish});
     for (std::size_t n : {16, 400, 1000, 64 << 10, 1 << 20})
-        pairs.push_back({"md5 " + size_label(n), sample_text(n), call_md5, reference_md5,
-                         {}, {}, {}});
+        pairs.push_back({"md5 " + size_label(n), sample_text(n), call_md5, reference_procedure_md5});
+
+    // The C API: the same jobs, and under a prepared key, where the key schedule is out
+    // of the way and the text loops are all there is to time.
+    for (std::size_t n : {16, 100, 672})
+        pairs.push_back(api_pair("encrypt " + size_label(n), sample_text(n), api_encrypt,
+                                 reference_api_encrypt, lupex_encrypt_capacity(n)));
+    pairs.push_back(api_pair("decrypt " + std::to_string(cipher_texts[1].size()) + " characters",
+                             cipher_texts[1], api_decrypt, reference_api_decrypt,
+                             lupex_decrypt_capacity(cipher_texts[1].size())));
+    pairs.push_back(api_pair("encpass 8 bytes", sample_text(8), api_encpass,
+                             reference_api_encpass, 14));
+    for (std::size_t n : {400, 1 << 20})
+        pairs.push_back(api_pair("md5 " + size_label(n), sample_text(n), api_md5,
+                                 reference_api_md5, 33));
+    for (std::size_t n : {16, 100, 672, 64 << 10})
+        pairs.push_back(api_pair("encrypt " + size_label(n) + ", prepared key", sample_text(n),
+                                 api_encrypt_with, reference_api_encrypt_with,
+                                 lupex_encrypt_capacity(n)));
+    for (std::size_t n : {16, 100, 672}) {
+        const std::string cipher_text = cipher_texts[n == 16 ? 0 : n == 100 ? 1 : 3];
+        pairs.push_back(api_pair("decrypt " + std::to_string(cipher_text.size()) +
+                                     " characters, prepared key",
+                                 cipher_text, api_decrypt_with, reference_api_decrypt_with,
+                                 lupex_decrypt_capacity(cipher_text.size())));
+    }
 }
 
 // Both sides of every pair must reply alike, or the comparison means nothing.
 bool replies_agree() {
     bool agree = true;
     for (const Pair &pair : pairs) {
-        const std::string a = reply_of(pair.library, pair.request);
-        const std::string b = reply_of(pair.reference, pair.request);
-        if (a != b || (!pair.request.empty() && a.compare(0, 4, "+OK ") != 0)) {
+        const std::string a = reply_of(pair.library, pair);
+        const std::string b = reply_of(pair.reference, pair);
+        const bool replied = pair.output_capacity != 0 ? !a.empty() : a.compare(0, 4, "+OK ") == 0;
+        if (a != b || (!pair.request.empty() && !replied)) {
             std::fprintf(stderr, "%s: replies differ\n  lupex:   %s\n  OpenSSL: %s\n",
                          pair.label.c_str(), a.c_str(), b.c_str());
             agree = false;
@@ -236,8 +342,8 @@ bool replies_agree() {
     BF_KEY schedule;
     box_setup(&boxes, reinterpret_cast<const unsigned char *>(schedule_key), 16);
     BF_set_key(&schedule, 16, reinterpret_cast<const unsigned char *>(schedule_key));
-    if (std::memcmp(boxes.P, schedule.P, sizeof boxes.P) != 0 ||
-        std::memcmp(boxes.S, schedule.S, sizeof boxes.S) != 0) {
+    if (std::memcmp(p_array(&boxes), schedule.P, sizeof schedule.P) != 0 ||
+        std::memcmp(sbox(&boxes, 0), schedule.S, sizeof schedule.S) != 0) {
         std::fprintf(stderr, "key schedule: tables differ\n");
         agree = false;
     }
@@ -247,19 +353,33 @@ bool replies_agree() {
 } // namespace
 
 int main(int argc, char **argv) {
-    std::string error;
     const char *path = std::getenv("LUPEX_LIBRARY");
-    Library *library = library_open(path != nullptr ? path : LUPEX_LIBRARY_PATH, error);
+    void *library = dlopen(path != nullptr ? path : LUPEX_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
     if (library == nullptr) {
-        std::fprintf(stderr, "lupex_bench: %s\n", error.c_str());
+        std::fprintf(stderr, "lupex_bench: %s\n", dlerror());
         return 2;
     }
-    library_blowfish = reinterpret_cast<lupex_procedure>(library_symbol(library, "blowfish"));
-    library_md5 = reinterpret_cast<lupex_procedure>(library_symbol(library, "md5"));
-    if (library_blowfish == nullptr || library_md5 == nullptr) {
+    library_blowfish = reinterpret_cast<lupex_procedure>(dlsym(library, "blowfish"));
+    library_md5 = reinterpret_cast<lupex_procedure>(dlsym(library, "md5"));
+    bool found = library_blowfish != nullptr && library_md5 != nullptr;
+    const auto bind = [&](auto &function, const char *name) {
+        function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(dlsym(library, name));
+        found &= function != nullptr;
+    };
+    bind(api.encrypt, "lupex_encrypt");
+    bind(api.decrypt, "lupex_decrypt");
+    bind(api.encpass, "lupex_encpass");
+    bind(api.md5, "lupex_md5");
+    bind(api.key_setup, "lupex_key_setup");
+    bind(api.encrypt_with, "lupex_encrypt_with");
+    bind(api.decrypt_with, "lupex_decrypt_with");
+    bind(api.key_wipe, "lupex_key_wipe");
+    if (!found) {
         std::fprintf(stderr, "lupex_bench: exports missing\n");
         return 2;
     }
+    api.key_setup(&prepared_key, text_key, text_key_length);
+    BF_set_key(&prepared_reference, static_cast<int>(text_key_length), text_key_bytes);
 
     add_pairs();
     if (!replies_agree())
@@ -281,6 +401,8 @@ int main(int argc, char **argv) {
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     print_table(load_before);
-    library_close(library);
+    api.key_wipe(&prepared_key);
+    OPENSSL_cleanse(&prepared_reference, sizeof prepared_reference);
+    dlclose(library);
     return 0;
 }

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Counts the stack accesses per Blowfish round in the multi-block loops of
-# text_encrypt and text_decrypt, read from the generated code of a built lupex.dll
+# encrypt_text and decrypt_text (under a keyed BoxSet), read from the generated code of a built lupex.dll
 # (its symbols from lupex.dll.debug beside it). In a round, the S-box loads and the
 # P words are memory reads by design: whatever else the round reads or writes on the
 # stack is a block half (or a pointer) that did not fit in a register, a spill. The
-# count assumes the rounds unrolled whole, as blocks_encrypt asks the compiler to.
+# count assumes the rounds unrolled whole, as blocks_encrypt asks the compiler to. P
+# words are counted where they are read through the S-boxes' base register; a build
+# that reads them through a register of their own shows 0 P-word reads.
 # usage: loop_spills.sh build/win32/lupex.dll [i686|x86_64]
 set -euo pipefail
 dll=$1 arch=${2:-i686}
@@ -13,11 +15,11 @@ debug=$dll.debug
 [ -f "$debug" ] || { echo "loop_spills: $debug is missing (the build writes it beside the DLL)" >&2; exit 1; }
 
 symbols=$("$nm" -n "$debug")
-for function in text_encrypt text_decrypt; do
+for function in encrypt_text decrypt_text; do
   # The function runs from its symbol to the next text symbol.
   range=$(awk -v f="$function" '
     $2 ~ /^[Tt]$/ { if (start != "" && $1 != start) { print start, $1; exit } }
-    $2 ~ /^[Tt]$/ && $3 ~ ("^_*Z[0-9]+" f "PKcS0_$") { start = $1 }' <<<"$symbols")
+    $2 ~ /^[Tt]$/ && $3 ~ ("^_*Z[0-9]+" f "PK9lupex_key") { start = $1 }' <<<"$symbols")
   [ -n "$range" ] || { echo "loop_spills: no $function in $debug" >&2; exit 1; }
   read -r start stop <<<"$range"
   "$objdump" -d --no-show-raw-insn --start-address=0x"$start" --stop-address=0x"$stop" "$dll" |
@@ -32,7 +34,7 @@ for function in text_encrypt text_decrypt; do
       function hex(h,  v, i) { sub(/^0x/, "", h); v = 0; for (i = 1; i <= length(h); i++) v = v * 16 + index("0123456789abcdef", substr(h, i, 1)) - 1; return v }
       function base(m) { sub(/^[^(]*\(/, "", m); sub(/[,)].*/, "", m); return m }
       function key(m) { return base(m) " " disp(m) }
-      function indexed(m) { return m ~ /\(%[a-z0-9]+,%[a-z0-9]+,1\)/ }
+      function indexed(m) { return m ~ /\(%[a-z0-9]+,%[a-z0-9]+,[14]\)/ }
       END {
         # The four S-boxes: the four base and displacement pairs most often indexed by
         # a byte offset (round_f addresses them so).

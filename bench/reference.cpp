@@ -111,18 +111,102 @@ void decrypt(char *buffer, const char *key, const char *text) {
 }
 
 void encpass(char *buffer, const char *password) {
-    BF_KEY schedule;
-    BF_set_key(&schedule, static_cast<int>(std::strlen(password)),
-               reinterpret_cast<const unsigned char *>(password));
-    BF_LONG data[2] = {0xdeadd061, 0x23f6b095};
-    BF_encrypt(data, &schedule);
-    OPENSSL_cleanse(&schedule, sizeof schedule);
-    char out[13] = {'+'};
-    put_half(put_half(out + 1, data[1]), data[0]);
+    char out[14];
+    reference_pass_hash(reinterpret_cast<const unsigned char *>(password), std::strlen(password),
+                        out);
     reply(buffer, out, 13);
 }
 
 } // namespace
+
+std::size_t reference_encrypt(const BF_KEY *schedule, const unsigned char *text, std::size_t n,
+                              char *out) {
+    char *o = out;
+    for (std::size_t i = 0; i < n; i += 8) {
+        BF_LONG data[2];
+        if (n - i >= 8) {
+            data[0] = load_be(text + i);
+            data[1] = load_be(text + i + 4);
+        } else {
+            unsigned char block[8] = {};
+            std::memcpy(block, text + i, n - i);
+            data[0] = load_be(block);
+            data[1] = load_be(block + 4);
+        }
+        BF_encrypt(data, schedule);
+        o = put_half(put_half(o, data[1]), data[0]);
+    }
+    *o = '\0';
+    return static_cast<std::size_t>(o - out);
+}
+
+std::size_t reference_decrypt(const BF_KEY *schedule, const char *cipher, std::size_t n,
+                              char *out) {
+    char *o = out;
+    for (std::size_t i = 0; i < n; i += 12) {
+        BF_LONG data[2];
+        if (n - i >= 12) {
+            data[0] = get_half(cipher + i + 6);
+            data[1] = get_half(cipher + i);
+        } else {
+            char group[12] = {};
+            std::memcpy(group, cipher + i, n - i);
+            data[0] = get_half(group + 6);
+            data[1] = get_half(group);
+        }
+        BF_decrypt(data, schedule);
+        for (int k = 0; k < 4; ++k) {
+            o[k] = static_cast<char>(data[0] >> (24 - 8 * k));
+            o[4 + k] = static_cast<char>(data[1] >> (24 - 8 * k));
+        }
+        o += 8;
+    }
+    const void *zero = std::memchr(out, 0, static_cast<std::size_t>(o - out));
+    const std::size_t length =
+        zero != nullptr ? static_cast<std::size_t>(static_cast<const char *>(zero) - out)
+                        : static_cast<std::size_t>(o - out);
+    out[length] = '\0';
+    return length;
+}
+
+std::size_t reference_encrypt(const unsigned char *key, std::size_t key_length,
+                              const unsigned char *text, std::size_t n, char *out) {
+    BF_KEY schedule;
+    BF_set_key(&schedule, static_cast<int>(key_length), key);
+    const std::size_t length = reference_encrypt(&schedule, text, n, out);
+    OPENSSL_cleanse(&schedule, sizeof schedule);
+    return length;
+}
+
+std::size_t reference_decrypt(const unsigned char *key, std::size_t key_length,
+                              const char *cipher, std::size_t n, char *out) {
+    BF_KEY schedule;
+    BF_set_key(&schedule, static_cast<int>(key_length), key);
+    const std::size_t length = reference_decrypt(&schedule, cipher, n, out);
+    OPENSSL_cleanse(&schedule, sizeof schedule);
+    return length;
+}
+
+void reference_pass_hash(const unsigned char *password, std::size_t n, char *out) {
+    BF_KEY schedule;
+    BF_set_key(&schedule, static_cast<int>(n), password);
+    BF_LONG data[2] = {0xdeadd061, 0x23f6b095};
+    BF_encrypt(data, &schedule);
+    OPENSSL_cleanse(&schedule, sizeof schedule);
+    out[0] = '+';
+    *put_half(put_half(out + 1, data[1]), data[0]) = '\0';
+}
+
+void reference_md5_hex(const unsigned char *data, std::size_t n, char *out) {
+    unsigned char digest[MD5_DIGEST_LENGTH];
+    MD5(data, n, digest);
+    static constexpr char hex_digits[] = "0123456789abcdef";
+    for (int i = 0; i < 16; ++i) {
+        out[2 * i] = hex_digits[digest[i] >> 4];
+        out[2 * i + 1] = hex_digits[digest[i] & 0x0f];
+    }
+    out[32] = '\0';
+}
 
 void reference_blowfish(char *buffer) {
     char *command = skip_blanks(buffer);
@@ -145,13 +229,7 @@ void reference_blowfish(char *buffer) {
 }
 
 void reference_md5(char *buffer) {
-    unsigned char digest[MD5_DIGEST_LENGTH];
-    MD5(reinterpret_cast<const unsigned char *>(buffer), std::strlen(buffer), digest);
-    static constexpr char hex_digits[] = "0123456789abcdef";
-    char hex[32];
-    for (int i = 0; i < 16; ++i) {
-        hex[2 * i] = hex_digits[digest[i] >> 4];
-        hex[2 * i + 1] = hex_digits[digest[i] & 0x0f];
-    }
+    char hex[33];
+    reference_md5_hex(reinterpret_cast<const unsigned char *>(buffer), std::strlen(buffer), hex);
     reply(buffer, hex, 32);
 }

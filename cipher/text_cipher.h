@@ -1,8 +1,12 @@
 // Text encryption and decryption in the printable cipher text format, and the
-// password hash. Each call keys its own BoxSet and wipes it before returning.
+// password hash: one core under a keyed BoxSet, which the blowfish procedure and the C
+// API both call. Each call that keys a BoxSet of its own wipes it before returning.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+
+#include "cipher/blowfish.h"
 
 // The 8-byte blocks of an n-byte text, the last one filled with zero bytes; its cipher
 // text has 12 characters per block. Never overflows.
@@ -12,19 +16,60 @@ constexpr std::size_t blocks_of(std::size_t n) { return n / 8 + (n % 8 != 0); }
 // with characters of value 0; each decrypts to 8 bytes. Never overflows.
 constexpr std::size_t groups_of(std::size_t n) { return n / 12 + (n % 12 != 0); }
 
+// Bytes that the cipher text of an n-byte text needs, terminator included; 0 when that
+// overflows size_t.
+constexpr std::size_t encrypt_capacity(std::size_t n) {
+    return blocks_of(n) <= (SIZE_MAX - 1) / 12 ? 12 * blocks_of(n) + 1 : 0;
+}
+
+// Bytes that the plain text of an n-character cipher text needs, terminator included.
+// Never overflows: it is at most two thirds of n, and 9.
+constexpr std::size_t decrypt_capacity(std::size_t n) { return 8 * groups_of(n) + 1; }
+
+// The core. Neither reads past its input nor needs it terminated, and neither
+// allocates; the caller clears the stack behind them (block halves and the padded last
+// block are kept there). Never inlined, so that the C API's calls under a prepared key
+// can clear the stack they used.
+
+// Writes the cipher text of the `n` bytes at `text` to `out`: 12 cipher_alphabet
+// characters per block, right half first, and a terminator (encrypt_capacity(n) bytes
+// in all). Returns the number of characters. Blocks are enciphered independently; a
+// zero byte inside the text is enciphered like any other.
+[[gnu::noinline]] std::size_t encrypt_text(const BoxSet *boxes, const unsigned char *text,
+                                           std::size_t n, char *out);
+
+// Writes the 8 bytes of each group of 12 characters at `cipher` (`n` of them) to `out`,
+// each character outside cipher_alphabet (a zero byte too) counting as value 0, and a
+// short last group completed with such characters. The plain text ends at the first
+// zero byte: from there to the end of the decrypt_capacity(n) bytes, `out` is zeroed.
+// Returns the plain text's length.
+[[gnu::noinline]] std::size_t decrypt_text(const BoxSet *boxes, const char *cipher,
+                                           std::size_t n, unsigned char *out);
+
+// The same under a BoxSet of their own, keyed from `key_length` bytes at `key` (not 0)
+// and wiped before they return.
+[[gnu::noinline]] std::size_t encrypt_text(const unsigned char *key, std::size_t key_length,
+                                           const unsigned char *text, std::size_t n, char *out);
+[[gnu::noinline]] std::size_t decrypt_text(const unsigned char *key, std::size_t key_length,
+                                           const char *cipher, std::size_t n,
+                                           unsigned char *out);
+
+// Writes "+" and 12 alphabet characters and a terminator (14 bytes) to `out`: the fixed
+// block 0xDEADD061:0x23F6B095 enciphered under the `length` bytes of `password` (not
+// 0), right half first.
+[[gnu::noinline]] void pass_hash(const unsigned char *password, std::size_t length, char *out);
+
+// The procedures' faces of the core, over zero-terminated texts.
+
 // The cipher text of `text` under `key`, as a new zero-terminated heap block that the
-// caller releases with heap_release. Each 8-byte block is enciphered on its own and
-// written as 12 cipher_alphabet characters, right half first. An empty key returns a
-// copy of the text. Null when memory runs out (nothing is then left allocated).
+// caller releases with heap_release. An empty key returns a copy of the text. Null when
+// memory runs out (nothing is then left allocated).
 [[nodiscard]] char *text_encrypt(const char *key, const char *text);
 
 // The plain text of cipher text `text` under `key`, as a new zero-terminated heap block
-// that the caller releases with heap_release. 12 characters make one block; a short
-// last group reads its missing characters as value 0 and characters outside the
-// alphabet as value 0. The result ends at its first zero byte. An empty key returns a
-// copy of the text. Null when memory runs out (nothing is then left allocated).
+// that the caller releases with heap_release. An empty key returns a copy of the text.
+// Null when memory runs out (nothing is then left allocated).
 [[nodiscard]] char *text_decrypt(const char *key, const char *text);
 
-// "+" and 12 alphabet characters: the fixed block 0xDEADD061:0x23F6B095 enciphered
-// under `password` (zero-terminated, not empty), right half first.
+// The hash of `password` (zero-terminated, not empty) into `out`.
 void pass_hash(const char *password, char (&out)[16]);

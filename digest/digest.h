@@ -43,3 +43,33 @@ void digest_final(unsigned char (&result)[16], DigestContext *ctx);
 // behind them.
 const unsigned char *digest_block(DigestContext *ctx, const unsigned char *data,
                                   std::size_t size);
+
+// The two lowercase hex digits of every byte value, so a digest byte costs one lookup.
+struct HexPairs {
+    char digits[256][2];
+};
+constexpr HexPairs make_hex_pairs() {
+    HexPairs pairs{};
+    for (int v = 0; v < 256; ++v) {
+        pairs.digits[v][0] = "0123456789abcdef"[v >> 4];
+        pairs.digits[v][1] = "0123456789abcdef"[v & 0x0f];
+    }
+    return pairs;
+}
+inline constexpr HexPairs hex_pairs = make_hex_pairs();
+
+// The digest of the `size` bytes at `data` (null when `size` is 0) as 32 lowercase hex
+// digits at `hex`, without a terminator: the result of the md5 procedure and of
+// lupex_md5. Inline, so that it adds no frame to the work that each of them runs
+// before clearing the stack it used.
+inline void md5_hex(const void *data, std::size_t size, char *hex) {
+    DigestContext ctx;
+    digest_init(&ctx);
+    digest_update(&ctx, data, size);
+    unsigned char digest[16];
+    digest_final(digest, &ctx);
+    for (int i = 0; i < 16; ++i) {
+        hex[2 * i] = hex_pairs.digits[digest[i]][0];
+        hex[2 * i + 1] = hex_pairs.digits[digest[i]][1];
+    }
+}

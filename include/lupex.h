@@ -24,9 +24,18 @@
  * arguments; the names are undecorated) and the platform's only convention
  * elsewhere. Calls from several threads at once are safe: the library keeps nothing
  * between calls.
+ *
+ * A program that links the library calls the C API at the end of this file instead:
+ * the same cipher text, hash and digest over byte strings with explicit lengths, into
+ * output the caller owns, without the limits of one reply line. liblupex.so and the
+ * static library liblupex_static.a carry it; lupex.dll exports the five procedures
+ * only, so a Windows program links liblupex_static.a for it.
  */
 #ifndef LUPEX_H
 #define LUPEX_H
+
+#include <stddef.h>
+#include <stdint.h>
 
 #if defined(_WIN32)
 #define LUPEX_CALL __stdcall
@@ -37,7 +46,7 @@
 #endif
 
 /* Windows exports come from the module definition file; ELF builds hide everything
- * else and mark these five. */
+ * else and mark these five and the C API. */
 #if !defined(_WIN32) && defined(LUPEX_BUILDING)
 #define LUPEX_API __attribute__((visibility("default")))
 #else
@@ -77,6 +86,93 @@ LUPEX_API int LUPEX_CALL dllinfo(void *host_a, void *host_b, char *buffer, void 
 /* The MD5 digest of the whole buffer text as 32 lowercase hex digits. */
 LUPEX_API int LUPEX_CALL md5(void *host_a, void *host_b, char *buffer, void *host_d,
                              int host_e, int host_f);
+
+/* The C API. Keys and passwords are any bytes, blanks and zero bytes included; only
+ * the first 72 count. Every function that returns an int returns LUPEX_OK or one of the
+ * errors below, checked in this order: the key, then the text, then the space in
+ * `out`. On every error nothing is written, neither to `out` nor to `*out_length`.
+ * `out_length` may be null. Output and input must not overlap. The functions keep
+ * nothing between calls, so any number of threads may call them at once; each wipes
+ * the key schedule it builds and clears the stack its work used before it returns. */
+enum {
+    LUPEX_OK = 0,
+    LUPEX_ERR_KEY = -1,   /* key_length is 0, or the key (or prepared key) is null */
+    LUPEX_ERR_TEXT = -2,  /* an empty or null text or password; a text to encrypt that
+                             holds a zero byte, or whose cipher text would not fit in
+                             size_t (lupex_encrypt_capacity gives 0) */
+    LUPEX_ERR_SPACE = -3, /* out is null, or out_capacity is below what the capacity
+                             function gives for the input's length */
+    LUPEX_ERR_MEMORY = -4 /* reserved: this implementation allocates nothing */
+};
+
+/* Bytes `out` needs for the cipher text of n bytes, terminator included:
+ * 12 * ceil(n / 8) + 1, or 0 when that would overflow size_t. */
+LUPEX_API size_t lupex_encrypt_capacity(size_t text_length);
+/* Bytes `out` needs for the plain text of n cipher text characters, terminator
+ * included: 8 * ceil(n / 12) + 1, never 0. The plain text may turn out shorter, but
+ * every group is decrypted before its end is known, so this is asked for in any case.
+ * A capacity of at least this much is always enough; one byte less is always refused,
+ * whatever the result would have been. */
+LUPEX_API size_t lupex_decrypt_capacity(size_t cipher_length);
+
+/* The cipher text of `text` (text_length bytes, none of them zero) under `key`, as the
+ * blowfish procedure gives it: each 8-byte block, the last one filled with zero bytes,
+ * enciphered on its own and written as 12 characters of the alphabet
+ * "./0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ". Writes the
+ * characters and a terminator to `out`, and their number (the terminator not counted)
+ * to *out_length. A text of any length is taken. A zero byte in it is refused:
+ * decryption ends the text there, so the round trip would lose what follows. */
+LUPEX_API int lupex_encrypt(const void *key, size_t key_length, const void *text,
+                            size_t text_length, char *out, size_t out_capacity,
+                            size_t *out_length);
+
+/* The plain text of cipher text `cipher` (cipher_length characters; any bytes)
+ * under `key`: each group of 12 characters gives 8 bytes, characters outside the
+ * alphabet (zero bytes too) count as value 0, and a short last group is completed with
+ * them. The plain text ends at the first zero byte of the decrypted bytes; `out`
+ * receives it and a terminator, and the rest of its first
+ * lupex_decrypt_capacity(cipher_length) bytes is zeroed, so nothing decrypted stays
+ * behind the terminator. *out_length is the plain text's length. */
+LUPEX_API int lupex_decrypt(const void *key, size_t key_length, const char *cipher,
+                            size_t cipher_length, char *out, size_t out_capacity,
+                            size_t *out_length);
+
+/* The password hash, as "encpass" gives it: "+", 12 alphabet characters and a
+ * terminator in `out`. LUPEX_ERR_TEXT for an empty password, LUPEX_ERR_SPACE for a
+ * null `out`. */
+LUPEX_API int lupex_encpass(const void *password, size_t password_length, char out[14]);
+
+/* The MD5 digest of `length` bytes at `data` as 32 lowercase hex digits and a
+ * terminator in `out`, for any length, 0 included; `data` may be null when `length` is
+ * 0. A null `out` is ignored. */
+LUPEX_API void lupex_md5(const void *data, size_t length, char out[33]);
+
+/* A prepared key: the key schedule run once, for a program that encrypts or decrypts
+ * many texts under one key. Every lupex_encrypt or lupex_decrypt call runs the whole
+ * schedule again, about 23 us, while the blocks of a 100-byte text take a few hundred
+ * nanoseconds. The words are the Blowfish P-array (18 words), then its four S-boxes
+ * (256 words each). The struct belongs to the program, which keeps it where it likes
+ * and may share it between threads for reading; it holds key material, so the program
+ * wipes it with lupex_key_wipe when it is done, and no lupex function does that for it. */
+typedef struct lupex_key {
+    uint32_t words[18 + 4 * 256];
+} lupex_key;
+
+/* Runs the key schedule of `key` into *k. LUPEX_ERR_KEY when key_length is 0 or `k` or
+ * `key` is null; *k is then left as it was. */
+LUPEX_API int lupex_key_setup(lupex_key *k, const void *key, size_t key_length);
+
+/* lupex_encrypt and lupex_decrypt under a prepared key: the same results, the same
+ * errors (LUPEX_ERR_KEY for a null `k`). They read *k and never change it. */
+LUPEX_API int lupex_encrypt_with(const lupex_key *k, const void *text, size_t text_length,
+                                 char *out, size_t out_capacity, size_t *out_length);
+LUPEX_API int lupex_decrypt_with(const lupex_key *k, const char *cipher,
+                                 size_t cipher_length, char *out, size_t out_capacity,
+                                 size_t *out_length);
+
+/* Zeroes all 4,168 bytes of *k, in a way the compiler cannot leave out. A null `k` is
+ * ignored. */
+LUPEX_API void lupex_key_wipe(lupex_key *k);
 
 #ifdef __cplusplus
 }

@@ -16,11 +16,11 @@ int LUPEX_CALL dllinfo(void *, void *, char *buffer, void *, int, int) {
     if (buffer == nullptr)
         return PROC_RESULT;
     // The request does not matter here, so a host may leave it without a terminator:
-    // look no further than the LUPEX_BUFFER_MIN bytes every host supplies.
-    const void *end = std::memchr(buffer, '\0', LUPEX_BUFFER_MIN);
-    const std::size_t request_length =
-        end != nullptr ? static_cast<std::size_t>(static_cast<const char *>(end) - buffer)
-                       : LUPEX_BUFFER_MIN;
+    // look no further than the LUPEX_BUFFER_MIN bytes every host supplies. (A loop, not
+    // memchr: lupex.dll imports no C library function beyond the four it needs anyway.)
+    std::size_t request_length = 0;
+    while (request_length < LUPEX_BUFFER_MIN && buffer[request_length] != '\0')
+        ++request_length;
     const std::size_t reply_length =
         reply_ok(buffer, identification, sizeof identification - 1);
     clear_request_tail(buffer, request_length, reply_length);

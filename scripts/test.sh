@@ -23,7 +23,7 @@ build() { cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j "$job
 run_ctest() { ctest --preset "$1" --timeout 600; }
 
 native() { build native && run_ctest native; }
-i386() { build i386 --target lupex_tests lupex-host && run_ctest i386; }
+i386() { build i386 --target lupex_tests lupex-host lupex_static && run_ctest i386; }
 dll_checks() {
   bash tests/windows_exports.sh "$@" && bash tests/windows_lean.sh "$@" && bash tests/windows_resource.sh "$@"
 }

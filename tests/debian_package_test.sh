@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Checks the Debian package as a user meets it: its control fields and file list, then
 # its contents unpacked into a throw-away root (no dpkg -i on this machine): the host
-# there calling the library there, and a C program built with pkg-config's flags
-# against the unpacked tree.
+# there calling the library there, and C programs built with pkg-config's flags
+# against the unpacked tree, calling the procedures and the C API.
 # usage: debian_package_test.sh DEB
 set -euo pipefail
 deb=$(realpath "$1")
@@ -19,7 +19,7 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 depends=$(dpkg-deb -f "$deb" Depends)
 [[ "$depends" == *libc6* ]] || fail "Depends is '$depends'"
 files=$(dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./||')
-for f in usr/lib/liblupex.so.1 usr/lib/liblupex.so usr/include/lupex.h usr/bin/lupex-host \
+for f in usr/lib/liblupex.so.1 usr/lib/liblupex.so usr/lib/liblupex_static.a usr/include/lupex.h usr/bin/lupex-host \
          usr/lib/pkgconfig/lupex.pc usr/lib/cmake/lupex/lupexConfig.cmake \
          usr/lib/cmake/lupex/lupexTargets.cmake usr/share/doc/lupex/copyright \
          usr/share/doc/lupex/LICENSE usr/share/doc/lupex/README.md; do
@@ -36,13 +36,16 @@ reply=$("$root/usr/bin/lupex-host" md5 abc)
 export PKG_CONFIG_PATH=$root/usr/lib/pkgconfig
 [ "$(pkg-config --modversion lupex)" = "$(dpkg-deb -f "$deb" Version)" ] ||
   fail "pkg-config gives version $(pkg-config --modversion lupex)"
-# shellcheck disable=SC2046
-cc -std=c99 -Wall -Wextra -Werror "$tests/consumer/pkgconfig_consumer.c" \
-  $(pkg-config --cflags --libs lupex) -o "$work/consumer" || fail "the C consumer does not build"
-LD_LIBRARY_PATH=$root/usr/lib "$work/consumer" || fail "the C consumer failed"
+# The procedures and the C API.
+for program in pkgconfig_consumer api_consumer; do
+  # shellcheck disable=SC2046
+  cc -std=c99 -Wall -Wextra -Werror "$tests/consumer/$program.c" \
+    $(pkg-config --cflags --libs lupex) -o "$work/$program" || fail "$program.c does not build"
+  LD_LIBRARY_PATH=$root/usr/lib "$work/$program" >"$work/out" || { fail "$program failed:"; cat "$work/out"; }
+done
 
 if [ "$failures" -ne 0 ]; then
   echo "$(basename "$deb"): $failures check(s) failed"
   exit 1
 fi
-echo "$(basename "$deb"): control fields, files, the unpacked host and a pkg-config C consumer ok"
+echo "$(basename "$deb"): control fields, files, the unpacked host and pkg-config C consumers ok"

@@ -3,8 +3,9 @@
 # hold, their checksums against SHA256SUMS, the header, README and licence as in the
 # sources, both DLLs through the export, lean DLL and version resource checks, both
 # host programs importing Windows system DLLs only, each host from the package calling
-# the DLL beside it under Wine (32-bit Wine for the 32-bit one), and a C program
-# linked against each import library from the package calling all five exports.
+# the DLL beside it under Wine (32-bit Wine for the 32-bit one), a C program linked
+# against each import library from the package calling all five exports, and a C
+# program linked against each static library calling the C API, without lupex.dll.
 # usage: package_test.sh ZIP
 set -euo pipefail
 zip=$(realpath "$1")
@@ -29,10 +30,12 @@ README.md
 SHA256SUMS
 include/lupex.h
 win32/liblupex.dll.a
+win32/liblupex_static.a
 win32/lupex-host.exe
 win32/lupex.def
 win32/lupex.dll
 win64/liblupex.dll.a
+win64/liblupex_static.a
 win64/lupex-host.exe
 win64/lupex.def
 win64/lupex.dll'
@@ -89,10 +92,22 @@ for target in win32:i686 win64:x86_64; do
     cat "$work/link.log"
   fi
   rm -f "$program"
+  # The C API from the static library: the program needs no lupex.dll.
+  program=$dir/api-consumer.exe
+  if "$arch-w64-mingw32-gcc" -O2 -Wall -Wextra -Werror -Iinclude "$tests/consumer/api_consumer.c" \
+       -L"$dir" -llupex_static -static-libgcc -o "$program" >"$work/link.log" 2>&1; then
+    imports=$("$arch-w64-mingw32-objdump" -p "$program" | awk '/DLL Name:/{print tolower($3)}' | sort -u | tr '\n' ' ')
+    [ "$imports" = "kernel32.dll msvcrt.dll " ] || fail "$program imports $imports"
+    "$wine_run" "$program" >"$work/out" || { fail "$program's calls:"; cat "$work/out"; }
+  else
+    fail "a C program does not link against $dir/liblupex_static.a:"
+    cat "$work/link.log"
+  fi
+  rm -f "$program"
 done
 
 if [ "$failures" -ne 0 ]; then
   echo "$name: $failures package check(s) failed"
   exit 1
 fi
-echo "$name: contents, checksums, DLL checks, both hosts and import libraries under Wine ok"
+echo "$name: contents, checksums, DLL checks, both hosts, import and static libraries under Wine ok"

@@ -1,10 +1,11 @@
 // What a call leaves in the stack memory it used. The stack below a caller's frame is
-// painted, the export is called from that same frame, and the painted region is read
-// back: no 4-byte group of a key, password, plain text or digested text, in either
-// byte order (the cipher loads its halves most significant byte first), and no word of
-// the keyed BoxSet may be found there. A second test runs each export's work alone in
-// the same way and holds the depth it reaches within what the export clears after it,
-// printing both figures.
+// painted, the export or C API function is called from that same frame, and the
+// painted region is read back: no 4-byte group of a key, password, plain text or
+// digested text, in either byte order (the cipher loads its halves most significant
+// byte first), and no word of the keyed BoxSet (or of the prepared key) may be found
+// there. A second test runs the work behind each export and each C API function alone
+// in the same way and holds the depth it reaches within what the function clears after
+// it, printing both figures.
 #include <algorithm>
 #include <cstdio>
 #include <cstdint>
@@ -17,7 +18,10 @@
 #include <gtest/gtest.h>
 
 #include "cipher/blowfish.h"
+#include "cipher/blowfish_api.h"
 #include "cipher/blowfish_procedure.h"
+#include "cipher/text_cipher.h"
+#include "digest/md5_api.h"
 #include "digest/md5_procedure.h"
 #include "support.h"
 
@@ -64,8 +68,19 @@ constexpr unsigned char paint = 0xa5;
     }
 }
 
-// Paints, calls `procedure` from the same frame, and copies the region to `copy`
-// (index 0 is the deepest byte).
+// Paints, calls `call` with `argument` from the same frame, and copies the region to
+// `copy` (index 0 is the deepest byte). `call` is an export called with `argument` as
+// its buffer, or the work behind one; or a function that calls one C API function, or
+// the work behind one, with what `argument` points to (its frame stands for the C API
+// function's own).
+template <class Argument>
+[[gnu::noinline]] void call_on_painted_stack(void (*call)(Argument *), Argument *argument,
+                                             unsigned char *copy) {
+    stack_region(nullptr);
+    call(argument);
+    stack_region(copy);
+}
+
 [[gnu::noinline]] void call_on_painted_stack(lupex_procedure procedure, char *buffer,
                                              unsigned char *copy) {
     stack_region(nullptr);
@@ -73,12 +88,17 @@ constexpr unsigned char paint = 0xa5;
     stack_region(copy);
 }
 
-// The same for the work behind an export, called directly.
-[[gnu::noinline]] void run_on_painted_stack(void (*work)(char *), char *buffer,
-                                            unsigned char *copy) {
-    stack_region(nullptr);
-    work(buffer);
-    stack_region(copy);
+// What a C API call works on: the key, or the prepared key, the input, the output.
+struct ApiCall {
+    std::string key, input;
+    const lupex_key *prepared;
+    lupex_key *setup;
+    std::vector<char> out;
+    int result;
+};
+
+const unsigned char *bytes_of(const std::string &s) {
+    return reinterpret_cast<const unsigned char *>(s.data());
 }
 
 // How far below the caller the paint was overwritten.
@@ -108,9 +128,8 @@ struct Secrets {
     void add_boxes(const std::string &key) {
         auto boxes = std::make_unique<BoxSet>();
         box_setup(boxes.get(), reinterpret_cast<const unsigned char *>(key.data()), key.size());
-        const auto *word = reinterpret_cast<const std::uint32_t *>(boxes.get());
-        for (std::size_t i = 0; i < sizeof(BoxSet) / 4; ++i)
-            words.emplace(word[i], "BoxSet word " + std::to_string(i));
+        for (std::size_t i = 0; i < sizeof boxes->words / 4; ++i)
+            words.emplace(boxes->words[i], "BoxSet word " + std::to_string(i));
     }
 
     // What of the secrets `region` holds, deepest first; empty when nothing.
@@ -135,19 +154,70 @@ struct Secrets {
     }
 };
 
+// Bytes never equal to the paint or zero, blanks inside.
+std::string secret_text(std::size_t n, unsigned seed) {
+    std::string text = random_text(n, seed, 0x21, 0x7e);
+    for (std::size_t i = 5; i < n; i += 9)
+        text[i] = ' ';
+    return text;
+}
+
+// The C API functions, and the work behind each, called the way the function calls it.
+void api_encrypt(ApiCall *c) {
+    c->result = lupex_encrypt(c->key.data(), c->key.size(), c->input.data(), c->input.size(),
+                              c->out.data(), c->out.size(), nullptr);
+}
+void api_decrypt(ApiCall *c) {
+    c->result = lupex_decrypt(c->key.data(), c->key.size(), c->input.data(), c->input.size(),
+                              c->out.data(), c->out.size(), nullptr);
+}
+void api_encpass(ApiCall *c) {
+    c->result = lupex_encpass(c->input.data(), c->input.size(), c->out.data());
+}
+void api_md5(ApiCall *c) {
+    lupex_md5(c->input.data(), c->input.size(), c->out.data());
+    c->result = LUPEX_OK;
+}
+void api_key_setup(ApiCall *c) { c->result = lupex_key_setup(c->setup, c->key.data(), c->key.size()); }
+void api_encrypt_with(ApiCall *c) {
+    c->result = lupex_encrypt_with(c->prepared, c->input.data(), c->input.size(), c->out.data(),
+                                   c->out.size(), nullptr);
+}
+void api_decrypt_with(ApiCall *c) {
+    c->result = lupex_decrypt_with(c->prepared, c->input.data(), c->input.size(), c->out.data(),
+                                   c->out.size(), nullptr);
+}
+
+void work_encrypt(ApiCall *c) {
+    encrypt_text(bytes_of(c->key), c->key.size(), bytes_of(c->input), c->input.size(),
+                 c->out.data());
+}
+void work_decrypt(ApiCall *c) {
+    decrypt_text(bytes_of(c->key), c->key.size(), c->input.data(), c->input.size(),
+                 reinterpret_cast<unsigned char *>(c->out.data()));
+}
+void work_encpass(ApiCall *c) { pass_hash(bytes_of(c->input), c->input.size(), c->out.data()); }
+void work_md5(ApiCall *c) { md5_digits(c->input.data(), c->input.size(), c->out.data()); }
+void work_key_setup(ApiCall *c) { box_setup(c->setup, bytes_of(c->key), c->key.size()); }
+void work_encrypt_with(ApiCall *c) {
+    encrypt_text(c->prepared, bytes_of(c->input), c->input.size(), c->out.data());
+}
+void work_decrypt_with(ApiCall *c) {
+    decrypt_text(c->prepared, c->input.data(), c->input.size(),
+                 reinterpret_cast<unsigned char *>(c->out.data()));
+}
+
+// Output room for any of the calls on `input`.
+std::vector<char> out_for(const std::string &input) {
+    return std::vector<char>(std::max<std::size_t>(64, lupex_encrypt_capacity(input.size())));
+}
+
 } // namespace
 
 TEST(Stack, NothingSecretStaysInTheStackACallUsed) {
     if (!LUPEX_STACK_UNSANITIZED)
         GTEST_SKIP() << "frames differ under sanitizers";
     const std::string key = "Stack-Key:q7Wz!";
-    // Bytes never equal to the paint or zero, blanks inside.
-    const auto text_of = [](std::size_t n, unsigned seed) {
-        std::string text = random_text(n, seed, 0x21, 0x7e);
-        for (std::size_t i = 5; i < n; i += 9)
-            text[i] = ' ';
-        return text;
-    };
     const auto cipher_of = [&](const std::string &text) {
         const std::string reply = call_export(blowfish, "encrypt " + key + " " + text);
         return reply.substr(4);
@@ -159,9 +229,9 @@ TEST(Stack, NothingSecretStaysInTheStackACallUsed) {
         std::string key;  // keys the BoxSet that must not be found
         std::vector<std::pair<std::string, std::string>> texts;
     };
-    const std::string short_text = text_of(5, 1), long_text = text_of(100, 2);
+    const std::string short_text = secret_text(5, 1), long_text = secret_text(100, 2);
     const std::string password = "a pass phrase, 28 bytes long";
-    const std::string md5_short = text_of(3, 3), md5_long = text_of(300, 4);
+    const std::string md5_short = secret_text(3, 3), md5_long = secret_text(300, 4);
     const Case cases[] = {
         {"encrypt 5", blowfish, "encrypt " + key + " " + short_text, key,
          {{"key", key}, {"plain text", short_text}}},
@@ -193,16 +263,95 @@ TEST(Stack, NothingSecretStaysInTheStackACallUsed) {
     }
 }
 
+TEST(Stack, NothingSecretStaysInTheStackACApiCallUsed) {
+    if (!LUPEX_STACK_UNSANITIZED)
+        GTEST_SKIP() << "frames differ under sanitizers";
+    // Blanks and a zero byte in the key, which the C API takes.
+    const std::string key("Api key\0q7Wz!", 13);
+    auto prepared = std::make_unique<lupex_key>(), setup = std::make_unique<lupex_key>();
+    ASSERT_EQ(lupex_key_setup(prepared.get(), key.data(), key.size()), LUPEX_OK);
+    const auto cipher_of = [&](const std::string &text) {
+        std::vector<char> out = out_for(text);
+        std::size_t n = 0;
+        EXPECT_EQ(lupex_encrypt(key.data(), key.size(), text.data(), text.size(), out.data(),
+                                out.size(), &n),
+                  LUPEX_OK);
+        return std::string(out.data(), n);
+    };
+    struct Case {
+        std::string name;
+        void (*call)(ApiCall *);
+        std::string input;
+        std::string boxes_key; // keys the BoxSet that must not be found
+        std::vector<std::pair<std::string, std::string>> texts;
+    };
+    const std::string short_text = secret_text(5, 11), long_text = secret_text(100, 12);
+    const std::string password = "a pass phrase, 28 bytes long";
+    const std::string digested = secret_text(300, 13);
+    const Case cases[] = {
+        {"lupex_encrypt 5", api_encrypt, short_text, key, {{"key", key}, {"plain text", short_text}}},
+        {"lupex_encrypt 100", api_encrypt, long_text, key, {{"key", key}, {"plain text", long_text}}},
+        {"lupex_decrypt 100", api_decrypt, cipher_of(long_text), key,
+         {{"key", key}, {"plain text", long_text}}},
+        {"lupex_encpass", api_encpass, password, password, {{"password", password}}},
+        {"lupex_md5 300", api_md5, digested, "", {{"digested text", digested}}},
+        {"lupex_key_setup", api_key_setup, "", key, {{"key", key}}},
+        {"lupex_encrypt_with 5", api_encrypt_with, short_text, key, {{"plain text", short_text}}},
+        {"lupex_encrypt_with 100", api_encrypt_with, long_text, key, {{"plain text", long_text}}},
+        {"lupex_decrypt_with 100", api_decrypt_with, cipher_of(long_text), key,
+         {{"plain text", long_text}}},
+    };
+    std::vector<unsigned char> region(region_bytes);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        Secrets secrets;
+        for (const auto &text : c.texts)
+            secrets.add_text(text.first, text.second);
+        if (!c.boxes_key.empty())
+            secrets.add_boxes(c.boxes_key);
+        ApiCall call{key, c.input, prepared.get(), setup.get(), out_for(c.input), -99};
+        call_on_painted_stack(c.call, &call, region.data());
+        ASSERT_EQ(call.result, LUPEX_OK);
+        ASSERT_EQ(region[0], paint);
+        EXPECT_EQ(secrets.found_in(region.data()), "");
+    }
+    lupex_key_wipe(prepared.get());
+    lupex_key_wipe(setup.get());
+}
+
 TEST(Stack, ClearCoversWhatTheWorkUses) {
     if (!LUPEX_STACK_UNSANITIZED)
         GTEST_SKIP() << "frames differ under sanitizers";
+    std::vector<unsigned char> region(region_bytes);
+    // The deepest that `work` reaches over its inputs. Each is run once unmeasured
+    // first: a first call through a lazily bound entry of the test program runs the
+    // dynamic linker's resolver below it, which the shipped library, bound when it is
+    // loaded, never does during a call.
+    const auto deepest = [&](auto work, const auto &arguments, auto prepare) {
+        std::size_t depth = 0;
+        for (std::size_t i = 0; i < arguments.size(); ++i) {
+            prepare(i);
+            work(arguments[i]);
+            prepare(i);
+            call_on_painted_stack(work, arguments[i], region.data());
+            EXPECT_EQ(region[0], paint) << "went deeper than the region";
+            depth = std::max(depth, depth_used(region.data()));
+        }
+        return depth;
+    };
+    const auto report = [](const char *name, std::size_t depth, std::size_t cleared) {
+        std::printf("%s: the work goes %zu bytes deep; the function clears %zu\n", name, depth,
+                    cleared);
+        EXPECT_LE(depth, cleared) << name;
+    };
+
     const std::string cipher_text(1536, 'z'), long_text(672, 't');
-    struct Case {
+    struct Procedure {
         const char *name;
         void (*work)(char *);
         std::size_t cleared;
         std::vector<std::string> requests;
-    } cases[] = {
+    } procedures[] = {
         {"blowfish", blowfish_request, blowfish_stack_bytes,
          {"", "Encrypt k t", "encrypt", "encrypt k", "encpass", "encrypt k t",
           "encrypt k " + long_text, "encrypt k " + long_text + "t", "decrypt k zzzzz",
@@ -211,23 +360,55 @@ TEST(Stack, ClearCoversWhatTheWorkUses) {
         {"md5", md5_request, md5_stack_bytes,
          {"", "abc", std::string(300, 'm'), std::string(1 << 20, 'm')}},
     };
-    std::vector<unsigned char> region(region_bytes);
-    for (const auto &c : cases) {
-        std::size_t deepest = 0;
-        for (const auto &request : c.requests) {
-            std::vector<char> buffer(std::max<std::size_t>(LUPEX_BUFFER_MIN, request.size() + 1));
-            std::memcpy(buffer.data(), request.c_str(), request.size() + 1);
-            // Once unmeasured: a first call through a lazily bound entry of the test
-            // program runs the dynamic linker's resolver below it, which the shipped
-            // library, bound when it is loaded, never does during a call.
-            c.work(buffer.data());
-            std::memcpy(buffer.data(), request.c_str(), request.size() + 1);
-            run_on_painted_stack(c.work, buffer.data(), region.data());
-            ASSERT_EQ(region[0], paint) << c.name << " went deeper than the region";
-            deepest = std::max(deepest, depth_used(region.data()));
+    for (const auto &p : procedures) {
+        std::vector<std::vector<char>> buffers;
+        std::vector<char *> arguments;
+        for (const auto &request : p.requests) {
+            buffers.emplace_back(std::max<std::size_t>(LUPEX_BUFFER_MIN, request.size() + 1));
+            arguments.push_back(buffers.back().data());
         }
-        std::printf("%s: the work goes %zu bytes deep; the export clears %zu\n", c.name, deepest,
-                    c.cleared);
-        EXPECT_LE(deepest, c.cleared) << c.name;
+        const auto refill = [&](std::size_t i) {
+            std::memcpy(arguments[i], p.requests[i].c_str(), p.requests[i].size() + 1);
+        };
+        report(p.name, deepest(p.work, arguments, refill), p.cleared);
     }
+
+    auto prepared = std::make_unique<lupex_key>(), setup = std::make_unique<lupex_key>();
+    ASSERT_EQ(lupex_key_setup(prepared.get(), "k", 1), LUPEX_OK);
+    // Every number of blocks left beside groups of four, and long texts.
+    std::vector<std::string> texts, ciphers;
+    for (std::size_t n : {1u, 8u, 9u, 17u, 25u, 31u, 32u, 33u, 100u, 672u, 100000u}) {
+        texts.push_back(std::string(n, 't'));
+        ciphers.push_back(std::string(12 * ((n + 7) / 8), 'z'));
+    }
+    ciphers.push_back("zzzzz");
+    struct Api {
+        const char *name;
+        void (*work)(ApiCall *);
+        std::size_t cleared;
+        const std::vector<std::string> &inputs;
+    };
+    const std::vector<std::string> keys = {"k", std::string(100, 'k')};
+    const std::vector<std::string> md5_inputs = {"", "abc", std::string(300, 'm'),
+                                                 std::string(1 << 20, 'm')};
+    const Api api[] = {
+        {"lupex_encrypt", work_encrypt, keyed_stack_bytes, texts},
+        {"lupex_decrypt", work_decrypt, keyed_stack_bytes, ciphers},
+        {"lupex_encpass", work_encpass, keyed_stack_bytes, keys},
+        {"lupex_md5", work_md5, md5_stack_bytes, md5_inputs},
+        {"lupex_key_setup", work_key_setup, prepared_stack_bytes, keys},
+        {"lupex_encrypt_with", work_encrypt_with, prepared_stack_bytes, texts},
+        {"lupex_decrypt_with", work_decrypt_with, prepared_stack_bytes, ciphers},
+    };
+    for (const auto &a : api) {
+        std::vector<ApiCall> calls;
+        for (const auto &input : a.inputs)
+            calls.push_back({input, input, prepared.get(), setup.get(), out_for(input), 0});
+        std::vector<ApiCall *> arguments;
+        for (auto &call : calls)
+            arguments.push_back(&call);
+        report(a.name, deepest(a.work, arguments, [](std::size_t) {}), a.cleared);
+    }
+    lupex_key_wipe(prepared.get());
+    lupex_key_wipe(setup.get());
 }

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs a Windows build into a throw-away prefix, as a user does with cmake
 # --install, then checks what a user meets there: the installed files, the installed
-# host calling the installed DLL, and a C program of one's own (tests/consumer/
+# host calling the installed DLL, a C program of one's own (tests/consumer/
 # consumer.c, built as C and as C++) that includes lupex.h, links the installed
-# import library and calls all five exports, under Wine.
+# import library and calls all five exports, and one (tests/consumer/api_consumer.c)
+# that links the installed static library and calls the C API, under Wine.
 # usage: windows_install_test.sh CMAKE BUILD_DIR i686|x86_64
 set -euo pipefail
 cmake=$1 build=$2 arch=$3
@@ -20,6 +21,7 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 "$cmake" --install "$build" --prefix "$prefix" >"$work/install.log"
 for f in bin/lupex.dll bin/lupex-host.exe include/lupex.h lib/liblupex.dll.a lib/lupex.def \
+         lib/liblupex_static.a \
          lib/cmake/lupex/lupexConfig.cmake lib/cmake/lupex/lupexTargets.cmake; do
   [ -e "$prefix/$f" ] || fail "$f is not installed"
 done
@@ -49,8 +51,21 @@ for language in c c++; do
   fi
 done
 
+# The C API through the static library, which needs no DLL.
+program=$prefix/api-consumer.exe
+if "$arch-w64-mingw32-gcc" -O2 -Wall -Wextra -Werror "$tests/consumer/api_consumer.c" \
+     -I"$prefix/include" -L"$prefix/lib" -llupex_static -static-libgcc -o "$program" \
+     >"$work/link.log" 2>&1; then
+  [[ "$("$arch-w64-mingw32-objdump" -p "$program")" != *"DLL Name: lupex.dll"* ]] ||
+    fail "the C API consumer imports lupex.dll"
+  "$wine_run" "$program" >"$work/out" || { fail "the C API consumer's calls:"; cat "$work/out"; }
+else
+  fail "the C API consumer does not build against the installed static library:"
+  cat "$work/link.log"
+fi
+
 if [ "$failures" -ne 0 ]; then
   echo "$build: $failures install check(s) failed"
   exit 1
 fi
-echo "install: files in place, installed host and C and C++ consumers of the import library work ($arch)"
+echo "install: files in place, installed host, C and C++ consumers of the import library and a C API consumer of the static library work ($arch)"

@@ -1,0 +1,120 @@
+// The Blowfish functions of the C API: checks, then the core of text_cipher.h.
+#include "cipher/blowfish_api.h"
+
+#include <cstring>
+
+#include "cipher/blowfish.h"
+#include "cipher/text_cipher.h"
+#include "plugin/platform.h"
+#include "plugin/stack_clear.h"
+
+namespace {
+
+const unsigned char *bytes_of(const void *data) { return static_cast<const unsigned char *>(data); }
+
+// The checks after the key's, in the API's order: the text, then the space in `out`.
+// A text whose cipher text would not fit in size_t is refused before it is read.
+int check_encrypt(const void *text, std::size_t n, const char *out, std::size_t out_capacity) {
+    const std::size_t needed = encrypt_capacity(n);
+    if (text == nullptr || n == 0 || needed == 0 || std::memchr(text, 0, n) != nullptr)
+        return LUPEX_ERR_TEXT;
+    if (out == nullptr || out_capacity < needed)
+        return LUPEX_ERR_SPACE;
+    return LUPEX_OK;
+}
+
+int check_decrypt(const char *cipher, std::size_t n, const char *out, std::size_t out_capacity) {
+    if (cipher == nullptr || n == 0)
+        return LUPEX_ERR_TEXT;
+    if (out == nullptr || out_capacity < decrypt_capacity(n))
+        return LUPEX_ERR_SPACE;
+    return LUPEX_OK;
+}
+
+int done(std::size_t *out_length, std::size_t length) {
+    if (out_length != nullptr)
+        *out_length = length;
+    return LUPEX_OK;
+}
+
+} // namespace
+
+std::size_t lupex_encrypt_capacity(std::size_t text_length) {
+    return encrypt_capacity(text_length);
+}
+
+std::size_t lupex_decrypt_capacity(std::size_t cipher_length) {
+    return decrypt_capacity(cipher_length);
+}
+
+int lupex_encrypt(const void *key, std::size_t key_length, const void *text,
+                  std::size_t text_length, char *out, std::size_t out_capacity,
+                  std::size_t *out_length) {
+    if (key == nullptr || key_length == 0)
+        return LUPEX_ERR_KEY;
+    if (const int error = check_encrypt(text, text_length, out, out_capacity))
+        return error;
+    const std::size_t length =
+        encrypt_text(bytes_of(key), key_length, bytes_of(text), text_length, out);
+    clear_stack(keyed_stack_bytes);
+    return done(out_length, length);
+}
+
+int lupex_decrypt(const void *key, std::size_t key_length, const char *cipher,
+                  std::size_t cipher_length, char *out, std::size_t out_capacity,
+                  std::size_t *out_length) {
+    if (key == nullptr || key_length == 0)
+        return LUPEX_ERR_KEY;
+    if (const int error = check_decrypt(cipher, cipher_length, out, out_capacity))
+        return error;
+    const std::size_t length = decrypt_text(bytes_of(key), key_length, cipher, cipher_length,
+                                            reinterpret_cast<unsigned char *>(out));
+    clear_stack(keyed_stack_bytes);
+    return done(out_length, length);
+}
+
+int lupex_encpass(const void *password, std::size_t password_length, char out[14]) {
+    if (password == nullptr || password_length == 0)
+        return LUPEX_ERR_TEXT;
+    if (out == nullptr)
+        return LUPEX_ERR_SPACE;
+    pass_hash(bytes_of(password), password_length, out);
+    clear_stack(keyed_stack_bytes);
+    return LUPEX_OK;
+}
+
+int lupex_key_setup(lupex_key *k, const void *key, std::size_t key_length) {
+    if (k == nullptr || key == nullptr || key_length == 0)
+        return LUPEX_ERR_KEY;
+    box_setup(k, bytes_of(key), key_length);
+    clear_stack(prepared_stack_bytes);
+    return LUPEX_OK;
+}
+
+int lupex_encrypt_with(const lupex_key *k, const void *text, std::size_t text_length,
+                       char *out, std::size_t out_capacity, std::size_t *out_length) {
+    if (k == nullptr)
+        return LUPEX_ERR_KEY;
+    if (const int error = check_encrypt(text, text_length, out, out_capacity))
+        return error;
+    const std::size_t length = encrypt_text(k, bytes_of(text), text_length, out);
+    clear_stack(prepared_stack_bytes);
+    return done(out_length, length);
+}
+
+int lupex_decrypt_with(const lupex_key *k, const char *cipher, std::size_t cipher_length,
+                       char *out, std::size_t out_capacity, std::size_t *out_length) {
+    if (k == nullptr)
+        return LUPEX_ERR_KEY;
+    if (const int error = check_decrypt(cipher, cipher_length, out, out_capacity))
+        return error;
+    const std::size_t length =
+        decrypt_text(k, cipher, cipher_length, reinterpret_cast<unsigned char *>(out));
+    clear_stack(prepared_stack_bytes);
+    return done(out_length, length);
+}
+
+void lupex_key_wipe(lupex_key *k) {
+    if (k != nullptr)
+        wipe_memory(k, sizeof *k);
+}
