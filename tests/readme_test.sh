@@ -38,7 +38,7 @@ awk -v run="$work/run" -v skipped="$skipped" -v script="$work/session.sh" '
   /^```/ { if (block == "c") { flush_c(); print "C_EOF" >> script }; block = ""; next }
   block == "console" && /^\$ / {
     cmd = substr($0, 3)
-    if (cmd == skipped) { n_skip++; current = ""; next }
+    if (cmd == skipped) { current = ""; next }
     n++; current = run "/" n
     printf "%s\n", cmd > (current ".cmd"); close(current ".cmd")
     printf "" > (current ".expected"); close(current ".expected")
