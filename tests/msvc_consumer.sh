@@ -2,9 +2,10 @@
 # A Visual Studio program against an unpacked release package: tests/msvc/consumer.c,
 # compiled in MSVC mode as C and as C++ (clang-cl /W4 /WX, no C runtime: see
 # tests/msvc/tools.sh), linked with lld-link against win32\lupex.lib and
-# win64\lupex.lib, and run beside each lupex.dll under Wine (32-bit Wine for the
-# 32-bit one): all five exports, the README's requests and replies. The programs
-# import from lupex.dll and KERNEL32.dll only.
+# win64\lupex.lib (which the program names with #pragma comment(lib)), and run beside
+# each lupex.dll under Wine (32-bit Wine for the 32-bit one): all five exports, the
+# README's requests and replies. The programs import from lupex.dll and KERNEL32.dll
+# only.
 # usage: msvc_consumer.sh PACKAGE_DIR
 set -euo pipefail
 tests=$(cd "$(dirname "$0")" && pwd)
@@ -27,7 +28,7 @@ for target in win32:i686 win64:x86_64; do
     rm -f "$program"
     if ! (cd "$work/$bits" &&
           cl /nologo /c /W4 /WX /O2 $language "/I$package/include" /Foconsumer.obj -- "$tests/msvc/consumer.c" &&
-          link /nologo consumer.obj "$package/$bits/lupex.lib" "/out:$program") >"$work/log" 2>&1; then
+          link /nologo consumer.obj "/libpath:$package/$bits" "/out:$program") >"$work/log" 2>&1; then
       fail "the MSVC-mode consumer ($language) does not build against $bits/lupex.lib:"
       sed 's/^/    /' "$work/log"
       continue

@@ -1,10 +1,14 @@
 /* A program of one's own built in MSVC mode (clang-cl, no C runtime, runtime.c for
- * its entry and puts), linked with lld-link against lupex.lib: calls all five exports
+ * its entry and puts), linked with lld-link against the lupex.lib that its #pragma
+ * names: calls all five exports
  * through lupex.h with the README's requests, prints each reply, and exits with the
  * number of results or replies that differ from the README's. Builds as C and C++. */
 #include <stdio.h>
 
 #include <lupex.h>
+
+/* The import library named here, for link to find on its /LIBPATH. */
+#pragma comment(lib, "lupex.lib")
 
 static int failures = 0;
 

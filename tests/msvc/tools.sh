@@ -6,7 +6,7 @@
 # Visual Studio headers or C runtime here, so cl also gets /Zl (no default C runtime
 # library), /GS- (no security cookie, which lives in that runtime) and /I for
 # include/stdio.h, and link gets runtime.obj (the entry point and puts), an import
-# library for the KERNEL32.dll functions it calls, and no default libraries. DIR
+# library for the KERNEL32.dll functions it calls. DIR
 # receives those two files.
 # usage: source tools.sh; msvc_tools win32|win64 DIR
 msvc_source=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -50,7 +50,7 @@ cl() {
 
 link() {
   msvc_paths "$@"
-  "$msvc_lld_link" /nodefaultlib /subsystem:console /entry:lupex_test_entry \
+  "$msvc_lld_link" /subsystem:console /entry:lupex_test_entry \
     "${msvc_arguments[@]}" "$msvc_dir/runtime.obj" "$msvc_dir/kernel32.lib"
 }
 

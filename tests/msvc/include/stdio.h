@@ -3,6 +3,8 @@
 #ifndef LUPEX_TEST_STDIO_H
 #define LUPEX_TEST_STDIO_H
 
+#include <stddef.h> /* NULL and size_t, as <stdio.h> gives them */
+
 #ifdef __cplusplus
 extern "C" {
 #endif
