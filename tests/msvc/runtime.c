@@ -1,6 +1,6 @@
 /* A stand-in for the C runtime of a program built in MSVC mode (clang-cl /Zl, linked
  * with lld-link and no default libraries): the entry point, which calls main and ends
- * the process with its result, and puts. It declares the three KERNEL32.dll functions
+ * the process with its result, puts, memcpy and memset. It declares the three KERNEL32.dll functions
  * it calls itself; kernel32.def makes their import library. */
 #include <stdio.h>
 
@@ -34,6 +34,24 @@ int puts(const char *text) {
     while (text[length] != '\0')
         ++length;
     return write_all(text, length) == 0 && write_all("\n", 1) == 0 ? 0 : -1;
+}
+
+/* The compiler calls these for large initialisers and copies, as it would the C
+ * runtime's. This file is compiled with /Oi- (no builtins), so that the loops are not
+ * turned back into calls of themselves. */
+void *memcpy(void *to, const void *from, size_t count) {
+    unsigned char *t = (unsigned char *)to;
+    const unsigned char *f = (const unsigned char *)from;
+    while (count-- > 0)
+        *t++ = *f++;
+    return to;
+}
+
+void *memset(void *to, int value, size_t count) {
+    unsigned char *t = (unsigned char *)to;
+    while (count-- > 0)
+        *t++ = (unsigned char)value;
+    return to;
 }
 
 /* lld-link /entry:lupex_test_entry. Windows passes one argument that a program

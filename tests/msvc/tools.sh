@@ -5,9 +5,9 @@
 # the same import library from one). Backslashes in paths become slashes. There are no
 # Visual Studio headers or C runtime here, so cl also gets /Zl (no default C runtime
 # library), /GS- (no security cookie, which lives in that runtime) and /I for
-# include/stdio.h, and link gets runtime.obj (the entry point and puts), an import
-# library for the KERNEL32.dll functions it calls. DIR
-# receives those two files.
+# include/stdio.h, and link gets runtime.obj (the entry point, puts, memcpy and
+# memset) and an import library for the KERNEL32.dll functions that runtime.obj calls.
+# DIR receives those two files.
 # usage: source tools.sh; msvc_tools win32|win64 DIR
 msvc_source=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
@@ -34,7 +34,7 @@ msvc_tools() {
   esac
   mkdir -p "$msvc_dir" &&
     "$msvc_dlltool" "${msvc_machine[@]}" -d "$msvc_source/$msvc_def" -l "$msvc_dir/kernel32.lib" &&
-    cl /nologo /c /W4 /WX /O2 "/Fo$msvc_dir/runtime.obj" -- "$msvc_source/runtime.c"
+    cl /nologo /c /W4 /WX /O2 /Oi- "/Fo$msvc_dir/runtime.obj" -- "$msvc_source/runtime.c"
 }
 
 msvc_paths() {
