@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The release packages: for 32-bit and 64-bit Windows each, lupex.dll, lupex-host.exe,
 # the import library liblupex.dll.a and the module definition lupex.def it is made
-# from, and the static library liblupex_static.a (the C API's way in on Windows); the
+# from, and the static library liblupex_static.a (the C API's way in on Windows);
+# lupex.lib, the import library for Visual Studio (made from lupex.def as well); the
 # header, README.md, LICENSE, CHANGELOG.md and SHA256SUMS; zipped into
 # out/lupex-VERSION-windows.zip (one top folder of the same name). And the Debian
 # package of the native build, out/lupex_VERSION_ARCH.deb. Builds what it needs;
@@ -25,6 +26,8 @@ for target in win32:i686 win64:x86_64; do
   # The build strips the DLL itself (its symbols stay in lupex.dll.debug, which does
   # not ship). The host loses its symbol table, most of its size.
   cp "build/$preset/"{lupex.dll,liblupex.dll.a,lupex.def} "$stage/$preset/"
+  # The import library for Visual Studio's linker.
+  cp "build/$preset/lupex.lib" "$stage/$preset/"
   "$arch-w64-mingw32-strip" -o "$stage/$preset/lupex-host.exe" "build/$preset/lupex-host.exe"
   # The static library without its debug information; -D keeps the archive free of
   # time stamps.

@@ -5,7 +5,8 @@
 # host programs importing Windows system DLLs only, each host from the package calling
 # the DLL beside it under Wine (32-bit Wine for the 32-bit one), a C program linked
 # against each import library from the package calling all five exports, and a C
-# program linked against each static library calling the C API, without lupex.dll.
+# program linked against each static library calling the C API, without lupex.dll,
+# and a program built in MSVC mode linked against each lupex.lib calling the exports.
 # usage: package_test.sh ZIP
 set -euo pipefail
 zip=$(realpath "$1")
@@ -34,11 +35,13 @@ win32/liblupex_static.a
 win32/lupex-host.exe
 win32/lupex.def
 win32/lupex.dll
+win32/lupex.lib
 win64/liblupex.dll.a
 win64/liblupex_static.a
 win64/lupex-host.exe
 win64/lupex.def
-win64/lupex.dll'
+win64/lupex.dll
+win64/lupex.lib'
 files=$(find . -type f | sed 's|^\./||' | LC_ALL=C sort)
 [ "$files" = "$expected_files" ] || fail "the package holds: $(echo $files)"
 # SHA256SUMS names every other file, and every sum matches.
@@ -106,8 +109,11 @@ for target in win32:i686 win64:x86_64; do
   rm -f "$program"
 done
 
+# A Visual Studio program linked against each lupex.lib (MSVC mode: clang-cl, lld-link).
+bash "$tests/msvc_consumer.sh" . || fail "the MSVC-mode consumer against lupex.lib"
+
 if [ "$failures" -ne 0 ]; then
   echo "$name: $failures package check(s) failed"
   exit 1
 fi
-echo "$name: contents, checksums, DLL checks, both hosts, import and static libraries under Wine ok"
+echo "$name: contents, checksums, DLL checks, both hosts, import libraries (GNU and MSVC) and static libraries under Wine ok"

@@ -8,6 +8,12 @@
 # NAME in the session's current folder at that point, as a user saves it; one that
 # includes <windows.h> is also built for both Windows targets with every warning an
 # error and run under Wine beside each lupex.dll.
+# Its ```bat blocks are Visual Studio command prompt lines, "> COMMAND" followed by
+# the output shown, as in the console blocks. With --wine they run, for 32-bit and for
+# 64-bit Windows, in a copy of ZIPDIR holding the README's C files: the blocks as shown
+# for x64, and with win64 and /machine:x64 read as win32 and /machine:x86 for x86.
+# cl, link and lib run in MSVC mode as tests/msvc/tools.sh says (clang-cl, lld-link,
+# llvm-dlltool; no C runtime); any other command is a program, run under Wine.
 # With --wine ZIPDIR, every command that calls lupex-host runs again with each Windows
 # host of the unpacked release package ZIPDIR under Wine, and must print the same
 # (ZIPDIR may be one that the README's own commands make).
@@ -30,11 +36,13 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 skipped='bash scripts/test.sh'
 
 # Split the README into the session script and one file per command: run/N.cmd with
-# the command, run/N.expected with its output, and c/N.NAME for each program.
+# the command, run/N.expected with its output, and c/N.NAME for each program; the
+# Visual Studio lines as run/bN.cmd and run/bN.expected.
 awk -v run="$work/run" -v skipped="$skipped" -v script="$work/session.sh" '
   function flush_c() { if (cfile != "") close(cfile); cfile = "" }
   /^```console$/ { block = "console"; next }
   /^```c$/ { block = "c"; cfile = ""; next }
+  /^```bat$/ { block = "bat"; current = ""; next }
   /^```/ { if (block == "c") { flush_c(); print "C_EOF" >> script }; block = ""; next }
   block == "console" && /^\$ / {
     cmd = substr($0, 3)
@@ -46,6 +54,13 @@ awk -v run="$work/run" -v skipped="$skipped" -v script="$work/session.sh" '
     next
   }
   block == "console" && current != "" { print >> (current ".expected"); close(current ".expected"); next }
+  block == "bat" && /^> / {
+    b++; current = run "/b" b
+    printf "%s\n", substr($0, 3) > (current ".cmd"); close(current ".cmd")
+    printf "" > (current ".expected"); close(current ".expected")
+    next
+  }
+  block == "bat" && current != "" { print >> (current ".expected"); close(current ".expected"); next }
   block == "c" && cfile == "" {
     if ($0 !~ /^\/\/ [A-Za-z0-9_.-]+$/) { print "a c block does not begin with // NAME: " $0 > "/dev/stderr"; exit 1 }
     m++; cfile = run "/c" m "." substr($0, 4)
@@ -71,7 +86,8 @@ check() {
   fi
 }
 
-commands=$(find "$work/run" -name '*.cmd' | wc -l)
+commands=$(find "$work/run" -name '[0-9]*.cmd' | wc -l)
+visual_studio=$(find "$work/run" -name 'b*.cmd' | wc -l)
 for ((n = 1; n <= commands; n++)); do
   check "$n" "$work/run/$n.out" "$(cat "$work/run/$n.rc" 2>/dev/null || echo missing)" native
 done
@@ -110,8 +126,40 @@ if [ -n "$zipdir" ]; then
   done
 fi
 
+# The Visual Studio lines, in MSVC mode, for each target in a copy of the package.
+if [ -n "$zipdir" ] && [ "$visual_studio" -gt 0 ]; then
+  # shellcheck source=tests/msvc/tools.sh
+  source "$root/tests/msvc/tools.sh"
+  for bits in win32 win64; do
+    folder=$work/vs-$bits
+    cp -R "$zipdir" "$folder"
+    for program in "$work"/run/c*.*; do
+      [ -e "$program" ] || continue
+      name=${program##*/}
+      cp "$program" "$folder/${name#c*.}"
+    done
+    msvc_tools "$bits" "$work/vs-tools-$bits" >"$work/vs.out" 2>&1 ||
+      { fail "no MSVC-mode tools for $bits:"; sed 's/^/    /' "$work/vs.out"; continue; }
+    for ((n = 1; n <= visual_studio; n++)); do
+      read -ra words <"$work/run/b$n.cmd"
+      if [ "$bits" = win32 ]; then
+        words=("${words[@]//win64/win32}")
+        words=("${words[@]//\/machine:x64//machine:x86}")
+      fi
+      (
+        cd "$folder" || exit 1
+        case ${words[0],,} in
+          cl | link | lib) "${words[@]}" ;;
+          *) program=${words[0]//\\//}; "$wine_run" "${program%.exe}.exe" "${words[@]:1}" ;;
+        esac
+      ) >"$work/vs.out" 2>&1
+      check "b$n" "$work/vs.out" $? "Visual Studio lines for $bits in MSVC mode"
+    done
+  done
+fi
+
 if [ "$failures" -ne 0 ]; then
   echo "README: $failures check(s) failed"
   exit 1
 fi
-echo "README: $commands commands as shown${zipdir:+, $host_calls host calls the same under Wine with both Windows hosts}"
+echo "README: $commands commands as shown${zipdir:+, $host_calls host calls the same under Wine with both Windows hosts, $visual_studio Visual Studio lines in MSVC mode for x86 and x64}"

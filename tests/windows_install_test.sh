@@ -21,7 +21,7 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 "$cmake" --install "$build" --prefix "$prefix" >"$work/install.log"
 for f in bin/lupex.dll bin/lupex-host.exe include/lupex.h lib/liblupex.dll.a lib/lupex.def \
-         lib/liblupex_static.a \
+         lib/liblupex_static.a lib/lupex.lib \
          lib/cmake/lupex/lupexConfig.cmake lib/cmake/lupex/lupexTargets.cmake; do
   [ -e "$prefix/$f" ] || fail "$f is not installed"
 done
