@@ -29,6 +29,8 @@
 #include "lupex.h"
 #include "plugin/platform.h"
 
+using namespace lupex;
+
 namespace {
 
 struct Pair;

@@ -29,11 +29,11 @@ Output guarded(const Call &call, std::size_t capacity) {
     std::unique_ptr<char[]> out(new char[capacity + guard]);
     std::memset(out.get(), guard_byte, capacity + guard);
     std::size_t length = untouched_length;
-    const long live = heap_hooks_live_blocks();
+    const long live = lupex::heap_hooks_live_blocks();
     ASAN_POISON_MEMORY_REGION(out.get() + capacity, guard);
     const int code = call(out.get(), capacity, &length);
     ASAN_UNPOISON_MEMORY_REGION(out.get() + capacity, guard);
-    fuzz_check(heap_hooks_live_blocks() == live, "the C API allocated");
+    fuzz_check(lupex::heap_hooks_live_blocks() == live, "the C API allocated");
     for (std::size_t i = capacity; i < capacity + guard; ++i)
         fuzz_check(out[i] == guard_byte, "wrote past the capacity");
     if (code != LUPEX_OK) {

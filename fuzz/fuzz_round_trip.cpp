@@ -8,6 +8,8 @@
 #include "plugin/platform.h"
 #include "reference_cipher.h"
 
+using namespace lupex;
+
 namespace {
 
 std::string taken(char *block) {

@@ -5,6 +5,8 @@
 #include "plugin/platform.h"
 #include "reference_cipher.h"
 
+using namespace lupex;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     const TwoTexts input = split_at_zero(data, size);
     const auto key = exact_text(input.first.data(), input.first.size());
