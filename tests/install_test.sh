@@ -38,6 +38,9 @@ reply=$("$prefix/bin/lupex-host" md5 abc)
 "$work/consumer/lupex_consumer"
 "$work/consumer/lupex_api_consumer"
 "$work/consumer/lupex_api_consumer_static"
+for program in lupex_own_names_c lupex_own_names_cpp; do
+  "$work/consumer/$program" && "$work/consumer/${program}_static"
+done
 if ldd "$work/consumer/lupex_api_consumer_static" | grep -q liblupex; then
   echo "FAIL: the program linked against lupex::lupex_static loads liblupex.so"
   exit 1
