@@ -46,6 +46,15 @@ if ldd "$work/consumer/lupex_api_consumer_static" | grep -q liblupex; then
   exit 1
 fi
 
+# A status dropped on the floor is a warning: here an error, so the build must fail.
+printf '%s\n' '#include <lupex.h>' \
+  'int main(void) { char digest[LUPEX_MD5_SIZE]; lupex_md5("", 0, digest); return 0; }' \
+  >"$work/dropped.c"
+if cc -std=c99 -Werror=unused-result -I"$prefix/include" -c "$work/dropped.c" -o "$work/dropped.o" 2>/dev/null; then
+  echo "FAIL: a dropped status of lupex_md5 compiles without a warning"
+  exit 1
+fi
+
 # The same tree through pkg-config, from C programs.
 # shellcheck disable=SC2046,SC2086
 for program in pkgconfig_consumer api_consumer; do
