@@ -29,6 +29,8 @@
 #include "lupex.h"
 #include "plugin/platform.h"
 
+using namespace lupex;
+
 namespace {
 
 struct Pair;
@@ -96,26 +98,38 @@ const unsigned char *input_of(const char *buffer) {
     return reinterpret_cast<const unsigned char *>(buffer);
 }
 
+// A C API call that fails would time its refusal instead of its work.
+void succeeded(int code) {
+    if (code != LUPEX_OK) {
+        std::fprintf(stderr, "a C API call failed: %s\n", lupex_error_string(code));
+        std::exit(1);
+    }
+}
+
 void api_encrypt(char *b, const Pair &p) {
     std::size_t n;
-    api.encrypt(text_key, text_key_length, b, p.request.size(), b + p.output_at,
-                p.output_capacity, &n);
+    succeeded(api.encrypt(text_key, text_key_length, b, p.request.size(), b + p.output_at,
+                          p.output_capacity, &n));
 }
 void api_decrypt(char *b, const Pair &p) {
     std::size_t n;
-    api.decrypt(text_key, text_key_length, b, p.request.size(), b + p.output_at,
-                p.output_capacity, &n);
+    succeeded(api.decrypt(text_key, text_key_length, b, p.request.size(), b + p.output_at,
+                          p.output_capacity, &n));
 }
 void api_encrypt_with(char *b, const Pair &p) {
     std::size_t n;
-    api.encrypt_with(&prepared_key, b, p.request.size(), b + p.output_at, p.output_capacity, &n);
+    succeeded(api.encrypt_with(&prepared_key, b, p.request.size(), b + p.output_at,
+                               p.output_capacity, &n));
 }
 void api_decrypt_with(char *b, const Pair &p) {
     std::size_t n;
-    api.decrypt_with(&prepared_key, b, p.request.size(), b + p.output_at, p.output_capacity, &n);
+    succeeded(api.decrypt_with(&prepared_key, b, p.request.size(), b + p.output_at,
+                               p.output_capacity, &n));
 }
-void api_encpass(char *b, const Pair &p) { api.encpass(b, p.request.size(), b + p.output_at); }
-void api_md5(char *b, const Pair &p) { api.md5(b, p.request.size(), b + p.output_at); }
+void api_encpass(char *b, const Pair &p) {
+    succeeded(api.encpass(b, p.request.size(), b + p.output_at));
+}
+void api_md5(char *b, const Pair &p) { succeeded(api.md5(b, p.request.size(), b + p.output_at)); }
 
 void reference_api_encrypt(char *b, const Pair &p) {
     reference_encrypt(text_key_bytes, text_key_length, input_of(b), p.request.size(),
@@ -378,7 +392,7 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "lupex_bench: exports missing\n");
         return 2;
     }
-    api.key_setup(&prepared_key, text_key, text_key_length);
+    succeeded(api.key_setup(&prepared_key, text_key, text_key_length));
     BF_set_key(&prepared_reference, static_cast<int>(text_key_length), text_key_bytes);
 
     add_pairs();

@@ -14,6 +14,8 @@
 #include "lupex.h"
 #include "plugin/platform.h"
 
+using namespace lupex;
+
 namespace {
 
 template <class F> double median_ns_per_byte(F run, int repeats, double bytes) {

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+namespace lupex {
+
 // Position v stands for the 6-bit value v.
 constexpr char cipher_alphabet[] =
     "./0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
@@ -44,3 +46,5 @@ inline std::uint32_t decode_half(const char *in) {
         half |= std::uint32_t{alphabet_index(in[i])} << (6 * i);
     return half;
 }
+
+} // namespace lupex

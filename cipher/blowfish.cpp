@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace lupex {
+
 void box_setup(BoxSet *boxes, const unsigned char *key, std::size_t key_length) {
     std::uint32_t *const P = p_array(boxes);
     static_assert(sizeof initial_s == 4 * 4 * s_words);
@@ -31,3 +33,5 @@ void box_setup(BoxSet *boxes, const unsigned char *key, std::size_t key_length) 
         }
     }
 }
+
+} // namespace lupex

@@ -9,11 +9,14 @@
 
 #include "lupex.h"
 
+namespace lupex {
+
 // The keyed working state: the P-array's 18 words, then the four S-boxes of 256 words
-// each. It is the C API's prepared key itself, so that the text loops run on a
-// caller's lupex_key in place, through the one type they read. The procedures keep one
-// in the frame of the call that keys it and wipe it before that frame ends.
-using BoxSet = lupex_key;
+// each. It is the schedule inside the C API's prepared key itself, so that the text
+// loops run on a caller's lupex_key in place, through the one type they read. The
+// procedures keep one in the frame of the call that keys it and wipe it before that
+// frame ends.
+using BoxSet = decltype(lupex_key::lupex_private_schedule);
 constexpr int p_words = 18;
 constexpr int s_words = 256;
 static_assert(sizeof(BoxSet) == 4 * (p_words + 4 * s_words), "no padding in the key");
@@ -170,3 +173,5 @@ inline void block_decrypt(const BoxSet *boxes, std::uint32_t &left, std::uint32_
     left = l[0];
     right = r[0];
 }
+
+} // namespace lupex

@@ -1,6 +1,7 @@
 // The Blowfish functions of the C API: checks, then the core of text_cipher.h.
 #include "cipher/blowfish_api.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "cipher/blowfish.h"
@@ -10,23 +11,35 @@
 
 namespace {
 
+using namespace lupex;
+
 const unsigned char *bytes_of(const void *data) { return static_cast<const unsigned char *>(data); }
 
-// The checks after the key's, in the API's order: the text, then the space in `out`.
-// A text whose cipher text would not fit in size_t is refused before it is read.
+// Whether the `a_bytes` bytes at `a` and the `b_bytes` at `b` share a byte. Compared as
+// addresses: the two need not lie in one object.
+bool overlap(const void *a, std::size_t a_bytes, const void *b, std::size_t b_bytes) {
+    const auto x = reinterpret_cast<std::uintptr_t>(a), y = reinterpret_cast<std::uintptr_t>(b);
+    return x < y + b_bytes && y < x + a_bytes;
+}
+
+// The checks after the key's, in the API's order: the text, then `out`. A text whose
+// cipher text would not fit in size_t is refused before it is read. The text loops
+// read a group of blocks before they write its output, but write it ahead of the
+// groups still to be read: an `out` that overlaps the input is refused.
 int check_encrypt(const void *text, std::size_t n, const char *out, std::size_t out_capacity) {
     const std::size_t needed = encrypt_capacity(n);
     if (text == nullptr || n == 0 || needed == 0 || std::memchr(text, 0, n) != nullptr)
         return LUPEX_ERR_TEXT;
-    if (out == nullptr || out_capacity < needed)
+    if (out == nullptr || out_capacity < needed || overlap(text, n, out, needed))
         return LUPEX_ERR_SPACE;
     return LUPEX_OK;
 }
 
 int check_decrypt(const char *cipher, std::size_t n, const char *out, std::size_t out_capacity) {
+    const std::size_t needed = decrypt_capacity(n);
     if (cipher == nullptr || n == 0)
         return LUPEX_ERR_TEXT;
-    if (out == nullptr || out_capacity < decrypt_capacity(n))
+    if (out == nullptr || out_capacity < needed || overlap(cipher, n, out, needed))
         return LUPEX_ERR_SPACE;
     return LUPEX_OK;
 }
@@ -35,6 +48,17 @@ int done(std::size_t *out_length, std::size_t length) {
     if (out_length != nullptr)
         *out_length = length;
     return LUPEX_OK;
+}
+
+// The mark of a prepared key: a value that a zeroed key, or one of random bytes, is
+// most unlikely to hold in these 64 bits.
+constexpr std::uint64_t prepared_tag = 0xc5a1d07e3b94f261;
+
+// The schedule of a prepared key, or null when `k` is null or not prepared.
+const BoxSet *prepared(const lupex_key *k) {
+    if (k == nullptr || k->lupex_private_tag != prepared_tag)
+        return nullptr;
+    return &k->lupex_private_schedule;
 }
 
 } // namespace
@@ -73,7 +97,8 @@ int lupex_decrypt(const void *key, std::size_t key_length, const char *cipher,
     return done(out_length, length);
 }
 
-int lupex_encpass(const void *password, std::size_t password_length, char out[14]) {
+int lupex_encpass(const void *password, std::size_t password_length,
+                  char out[LUPEX_ENCPASS_SIZE]) {
     if (password == nullptr || password_length == 0)
         return LUPEX_ERR_TEXT;
     if (out == nullptr)
@@ -83,33 +108,45 @@ int lupex_encpass(const void *password, std::size_t password_length, char out[14
     return LUPEX_OK;
 }
 
+std::size_t lupex_key_size() { return sizeof(lupex_key); }
+
 int lupex_key_setup(lupex_key *k, const void *key, std::size_t key_length) {
-    if (k == nullptr || key == nullptr || key_length == 0)
+    if (k == nullptr)
         return LUPEX_ERR_KEY;
-    box_setup(k, bytes_of(key), key_length);
+    if (key == nullptr || key_length == 0) {
+        lupex_key_wipe(k);
+        return LUPEX_ERR_KEY;
+    }
+    // The mark goes first and comes back last: a key is never marked while its
+    // schedule is half run.
+    k->lupex_private_tag = 0;
+    box_setup(&k->lupex_private_schedule, bytes_of(key), key_length);
     clear_stack(prepared_stack_bytes);
+    k->lupex_private_tag = prepared_tag;
     return LUPEX_OK;
 }
 
 int lupex_encrypt_with(const lupex_key *k, const void *text, std::size_t text_length,
                        char *out, std::size_t out_capacity, std::size_t *out_length) {
-    if (k == nullptr)
+    const BoxSet *const boxes = prepared(k);
+    if (boxes == nullptr)
         return LUPEX_ERR_KEY;
     if (const int error = check_encrypt(text, text_length, out, out_capacity))
         return error;
-    const std::size_t length = encrypt_text(k, bytes_of(text), text_length, out);
+    const std::size_t length = encrypt_text(boxes, bytes_of(text), text_length, out);
     clear_stack(prepared_stack_bytes);
     return done(out_length, length);
 }
 
 int lupex_decrypt_with(const lupex_key *k, const char *cipher, std::size_t cipher_length,
                        char *out, std::size_t out_capacity, std::size_t *out_length) {
-    if (k == nullptr)
+    const BoxSet *const boxes = prepared(k);
+    if (boxes == nullptr)
         return LUPEX_ERR_KEY;
     if (const int error = check_decrypt(cipher, cipher_length, out, out_capacity))
         return error;
     const std::size_t length =
-        decrypt_text(k, cipher, cipher_length, reinterpret_cast<unsigned char *>(out));
+        decrypt_text(boxes, cipher, cipher_length, reinterpret_cast<unsigned char *>(out));
     clear_stack(prepared_stack_bytes);
     return done(out_length, length);
 }

@@ -3,6 +3,8 @@
 
 #include <cstddef>
 
+namespace lupex {
+
 // How deep the work behind lupex_encrypt, lupex_decrypt and lupex_encpass goes below
 // the function's frame, with a margin: the bytes each clears after it. The BoxSet that
 // the work keys in its own frame is most of it. Measured by painting
@@ -15,3 +17,5 @@ constexpr std::size_t keyed_stack_bytes = 6144;
 // 264 on i386 Linux, 408 on 64-bit and 376 on 32-bit Windows. Kept tight: a call under
 // a prepared key that encrypts 16 bytes takes about a tenth of a microsecond.
 constexpr std::size_t prepared_stack_bytes = 512;
+
+} // namespace lupex

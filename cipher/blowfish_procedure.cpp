@@ -8,6 +8,8 @@
 #include "plugin/reply.h"
 #include "plugin/stack_clear.h"
 
+namespace lupex {
+
 char *next_word(char **cursor, char separator) {
     // Every scan stops at the terminator, even when it equals the separator: no
     // separator may carry the cursor out of the line.
@@ -44,7 +46,9 @@ void encrypt_or_decrypt(char *buffer, char *cursor, bool encrypt) {
         reply_too_long(buffer);
         return;
     }
-    char *result = encrypt ? text_encrypt(key, text) : text_decrypt(key, text);
+    // A plain text that passes what a reply holds is refused whole, so no more of the
+    // cipher text is decrypted than gives one byte beyond it.
+    char *result = encrypt ? text_encrypt(key, text) : text_decrypt(key, text, REPLY_RESULT_MAX);
     if (result == nullptr) {
         reply_fail(buffer, "MEMORY", "Out of memory");
         return;
@@ -77,10 +81,12 @@ void encrypt_or_decrypt(char *buffer, char *cursor, bool encrypt) {
     clear_request_tail(buffer, request_length);
 }
 
+} // namespace lupex
+
 int LUPEX_CALL blowfish(void *, void *, char *buffer, void *, int, int) {
     if (buffer != nullptr) {
-        blowfish_request(buffer);
-        clear_stack(blowfish_stack_bytes);
+        lupex::blowfish_request(buffer);
+        lupex::clear_stack(lupex::blowfish_stack_bytes);
     }
-    return PROC_RESULT;
+    return lupex::PROC_RESULT;
 }

@@ -3,6 +3,8 @@
 
 #include <cstddef>
 
+namespace lupex {
+
 // Skips `separator`s at *cursor, cuts the word that follows by overwriting the
 // separator behind it with a terminator, skips the separators after it, and leaves
 // *cursor on the first character of the remainder (or on the terminator). Returns the
@@ -20,3 +22,5 @@ char *next_word(char **cursor, char separator);
 // 4,696 on 32-bit Windows (under Wine). The BoxSet in the text functions' frames is
 // most of it.
 constexpr std::size_t blowfish_stack_bytes = 6144;
+
+} // namespace lupex

@@ -2,6 +2,8 @@
 // bits at a time, first the 18 P-array words, then the four S-boxes in order.
 #include "cipher/blowfish.h"
 
+namespace lupex {
+
 // clang-format off
 constexpr std::uint32_t initial_p[18] = {
     0x243f6a88, 0x85a308d3, 0x13198a2e, 0x03707344,
@@ -286,3 +288,5 @@ constexpr std::uint32_t initial_s[4][256] = {
 static_assert(initial_p[0] == 0x243f6a88 && initial_p[1] == 0x85a308d3);
 static_assert(initial_p[17] == 0x8979fb1b);
 static_assert(initial_s[0][0] == 0xd1310ba6 && initial_s[3][255] == 0x3ac372e6);
+
+} // namespace lupex

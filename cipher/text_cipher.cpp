@@ -1,5 +1,7 @@
 #include "cipher/text_cipher.h"
 
+#include <algorithm>
+#include <cassert>
 #include <cstdint>
 #include <cstring>
 
@@ -7,18 +9,12 @@
 #include "plugin/byte_order.h"
 #include "plugin/platform.h"
 
+namespace lupex {
+
 namespace {
 
 const unsigned char *bytes_of(const char *text) {
     return reinterpret_cast<const unsigned char *>(text);
-}
-
-// A copy of the `n` characters of `text` and its terminator, in a new heap block.
-char *heap_copy(const char *text, std::size_t n) {
-    auto *copy = static_cast<char *>(heap_alloc_zeroed(n + 1));
-    if (copy != nullptr)
-        std::memcpy(copy, text, n);
-    return copy;
 }
 
 // Blocks enciphered side by side in the text loops. Four on 32-bit x86 too: there the
@@ -162,9 +158,8 @@ void pass_hash(const unsigned char *password, std::size_t length, char *out) {
 }
 
 char *text_encrypt(const char *key, const char *text) {
+    assert(key != nullptr && key[0] != '\0');
     const std::size_t n = std::strlen(text);
-    if (key == nullptr || key[0] == '\0')
-        return heap_copy(text, n);
     // The result block is the only allocation: the core pads the last block itself.
     const std::size_t bytes = encrypt_capacity(n);
     auto *result = bytes != 0 ? static_cast<char *>(heap_alloc_zeroed(bytes)) : nullptr;
@@ -173,10 +168,11 @@ char *text_encrypt(const char *key, const char *text) {
     return result;
 }
 
-char *text_decrypt(const char *key, const char *text) {
-    const std::size_t n = std::strlen(text);
-    if (key == nullptr || key[0] == '\0')
-        return heap_copy(text, n);
+char *text_decrypt(const char *key, const char *text, std::size_t longest) {
+    assert(key != nullptr && key[0] != '\0');
+    // The characters of the groups that give `longest` + 1 bytes, if the text has them.
+    const std::size_t groups = longest < SIZE_MAX - 8 ? blocks_of(longest + 1) : SIZE_MAX / 12;
+    const std::size_t n = std::min(std::strlen(text), 12 * groups);
     auto *result = static_cast<unsigned char *>(heap_alloc_zeroed(decrypt_capacity(n)));
     if (result != nullptr)
         decrypt_text(bytes_of(key), std::strlen(key), text, n, result);
@@ -186,3 +182,5 @@ char *text_decrypt(const char *key, const char *text) {
 void pass_hash(const char *password, char (&out)[16]) {
     pass_hash(bytes_of(password), std::strlen(password), out);
 }
+
+} // namespace lupex

@@ -8,6 +8,8 @@
 
 #include "cipher/blowfish.h"
 
+namespace lupex {
+
 // The 8-byte blocks of an n-byte text, the last one filled with zero bytes; its cipher
 // text has 12 characters per block. Never overflows.
 constexpr std::size_t blocks_of(std::size_t n) { return n / 8 + (n % 8 != 0); }
@@ -61,15 +63,20 @@ constexpr std::size_t decrypt_capacity(std::size_t n) { return 8 * groups_of(n) 
 
 // The procedures' faces of the core, over zero-terminated texts.
 
-// The cipher text of `text` under `key`, as a new zero-terminated heap block that the
-// caller releases with heap_release. An empty key returns a copy of the text. Null when
-// memory runs out (nothing is then left allocated).
+// The cipher text of `text` under `key` (not empty), as a new zero-terminated heap
+// block that the caller releases with heap_release. Null when memory runs out (nothing
+// is then left allocated).
 [[nodiscard]] char *text_encrypt(const char *key, const char *text);
 
-// The plain text of cipher text `text` under `key`, as a new zero-terminated heap block
-// that the caller releases with heap_release. An empty key returns a copy of the text.
-// Null when memory runs out (nothing is then left allocated).
-[[nodiscard]] char *text_decrypt(const char *key, const char *text);
+// The plain text of cipher text `text` under `key` (not empty), as a new zero-terminated
+// heap block that the caller releases with heap_release. Null when memory runs out
+// (nothing is then left allocated). Only the groups that give the first `longest` + 1
+// bytes are decrypted: a plain text of more than `longest` bytes comes back cut, longer
+// than `longest` still, for a caller that would refuse it anyway.
+[[nodiscard]] char *text_decrypt(const char *key, const char *text,
+                                 std::size_t longest = SIZE_MAX);
 
 // The hash of `password` (zero-terminated, not empty) into `out`.
 void pass_hash(const char *password, char (&out)[16]);
+
+} // namespace lupex

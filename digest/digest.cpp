@@ -5,6 +5,8 @@
 #include "plugin/byte_order.h"
 #include "plugin/platform.h"
 
+namespace lupex {
+
 namespace {
 
 inline std::uint32_t rotl(std::uint32_t x, int s) { return x << s | x >> (32 - s); }
@@ -159,3 +161,5 @@ void digest_final(unsigned char (&result)[16], DigestContext *ctx) {
     store_le32(result + 12, ctx->d);
     wipe_memory(ctx, sizeof *ctx);
 }
+
+} // namespace lupex

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace lupex {
+
 // Lives in the caller's frame; holds no pointers.
 struct DigestContext {
     std::uint32_t lo;        // bytes fed so far, modulo 2^29
@@ -73,3 +75,5 @@ inline void md5_hex(const void *data, std::size_t size, char *hex) {
         hex[2 * i + 1] = hex_pairs.digits[digest[i]][1];
     }
 }
+
+} // namespace lupex

@@ -6,6 +6,8 @@
 #include "plugin/reply.h"
 #include "plugin/stack_clear.h"
 
+namespace lupex {
+
 [[gnu::noinline]] void md5_request(char *buffer) {
     if (buffer[0] == '\0') {
         // The code itself starts with a dash, so the line reads "--STRING ...".
@@ -19,10 +21,12 @@
     clear_request_tail(buffer, length, reply_length);
 }
 
+} // namespace lupex
+
 int LUPEX_CALL md5(void *, void *, char *buffer, void *, int, int) {
     if (buffer != nullptr) {
-        md5_request(buffer);
-        clear_stack(md5_stack_bytes);
+        lupex::md5_request(buffer);
+        lupex::clear_stack(lupex::md5_stack_bytes);
     }
-    return PROC_RESULT;
+    return lupex::PROC_RESULT;
 }

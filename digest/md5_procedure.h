@@ -3,6 +3,8 @@
 
 #include <cstddef>
 
+namespace lupex {
+
 // The work of the md5 export: the digest of the whole text in `buffer` (not null),
 // replied there. Never inlined, so that the export can clear the stack it used.
 [[gnu::noinline]] void md5_request(char *buffer);
@@ -13,3 +15,5 @@
 // Wine). Kept tight: an md5 of 400 bytes takes about 0.6 µs, and clearing 8 KiB would
 // add more than a tenth to it.
 constexpr std::size_t md5_stack_bytes = 512;
+
+} // namespace lupex

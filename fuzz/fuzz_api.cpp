@@ -29,11 +29,11 @@ Output guarded(const Call &call, std::size_t capacity) {
     std::unique_ptr<char[]> out(new char[capacity + guard]);
     std::memset(out.get(), guard_byte, capacity + guard);
     std::size_t length = untouched_length;
-    const long live = heap_hooks_live_blocks();
+    const long live = lupex::heap_hooks_live_blocks();
     ASAN_POISON_MEMORY_REGION(out.get() + capacity, guard);
     const int code = call(out.get(), capacity, &length);
     ASAN_UNPOISON_MEMORY_REGION(out.get() + capacity, guard);
-    fuzz_check(heap_hooks_live_blocks() == live, "the C API allocated");
+    fuzz_check(lupex::heap_hooks_live_blocks() == live, "the C API allocated");
     for (std::size_t i = capacity; i < capacity + guard; ++i)
         fuzz_check(out[i] == guard_byte, "wrote past the capacity");
     if (code != LUPEX_OK) {
@@ -84,7 +84,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     lupex_key prepared;
     const int setup = lupex_key_setup(&prepared, k, key.size());
     fuzz_check(setup == (key.empty() ? LUPEX_ERR_KEY : LUPEX_OK), "lupex_key_setup", detail);
-    const lupex_key *with = key.empty() ? nullptr : &prepared;
+    // A failed setup leaves the key unprepared: the calls under it are refused.
+    const lupex_key *with = &prepared;
 
     // Encryption.
     const std::size_t encrypt_needed = lupex_encrypt_capacity(text.size());
@@ -133,6 +134,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         fuzz_check(plain.text == reference::decrypt(key, text), "plain text differs", detail);
     check_same(decrypt(text, true), plain, "lupex_decrypt_with differs", detail);
     lupex_key_wipe(&prepared);
+    if (!text.empty())
+        fuzz_check(decrypt(text, true).code == LUPEX_ERR_KEY, "a wiped key was taken", detail);
 
     // The key as a password; the text's digest.
     const Output hash = guarded(
@@ -142,17 +145,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                 *n = std::strlen(out);
             return code;
         },
-        14);
+        LUPEX_ENCPASS_SIZE);
     fuzz_check(hash.code == (key.empty() ? LUPEX_ERR_TEXT : LUPEX_OK), "lupex_encpass's result");
     if (hash.code == LUPEX_OK)
         fuzz_check(hash.text == reference::pass_hash(key), "hash differs", detail);
     const Output digest = guarded(
         [&](char *out, std::size_t, std::size_t *n) {
-            lupex_md5(t, text.size(), out);
-            *n = std::strlen(out);
-            return LUPEX_OK;
+            const int code = lupex_md5(t, text.size(), out);
+            if (code == LUPEX_OK)
+                *n = std::strlen(out);
+            return code;
         },
-        33);
+        LUPEX_MD5_SIZE);
+    fuzz_check(digest.code == LUPEX_OK, "lupex_md5's result", detail);
     fuzz_check(digest.text.size() == 32, "not 32 digits", detail);
     if (!text.empty() && text.find('\0') == std::string::npos)
         fuzz_check(call_guarded(md5, text.data(), text.size()) == "+OK " + digest.text,

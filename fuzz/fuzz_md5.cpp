@@ -8,6 +8,8 @@
 #include "digest/digest.h"
 #include "fuzz_support.h"
 
+using namespace lupex;
+
 namespace {
 
 std::string reference_md5_hex(const std::uint8_t *data, std::size_t size) {

@@ -5,6 +5,8 @@
 #include "cipher/blowfish_procedure.h"
 #include "fuzz_support.h"
 
+using namespace lupex;
+
 namespace {
 
 // The reference works on indices into a copy of the line; `end` is the terminator's.

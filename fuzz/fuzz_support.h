@@ -104,7 +104,7 @@ inline std::string call_guarded(lupex_procedure procedure, const void *request,
     const std::size_t request_length = strnlen(buffer.get(), capacity);
     reach = std::min(reach, capacity);
 
-    const long live = heap_hooks_live_blocks();
+    const long live = lupex::heap_hooks_live_blocks();
     ASAN_POISON_MEMORY_REGION(buffer.get() + reach, capacity + guard - reach);
     const int result = procedure(nullptr, nullptr, buffer.get(), nullptr, 1, 0);
     ASAN_UNPOISON_MEMORY_REGION(buffer.get() + reach, capacity + guard - reach);
@@ -112,7 +112,7 @@ inline std::string call_guarded(lupex_procedure procedure, const void *request,
     fuzz_check(result == LUPEX_PROC_RESULT, "the procedure did not return 3");
     for (std::size_t i = capacity; i < capacity + guard; ++i)
         fuzz_check(buffer[i] == guard_byte, "the reply wrote past the buffer");
-    fuzz_check(heap_hooks_live_blocks() == live, "the call left heap blocks behind");
+    fuzz_check(lupex::heap_hooks_live_blocks() == live, "the call left heap blocks behind");
     const std::size_t length = strnlen(buffer.get(), capacity);
     fuzz_check(length < capacity, "the reply has no terminator inside the buffer");
     std::string reply(buffer.get(), length);

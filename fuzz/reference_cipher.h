@@ -48,13 +48,13 @@ struct Cipher {
 
     // `key` must not be empty.
     explicit Cipher(const std::string &key) {
-        std::memcpy(s, initial_s, sizeof s);
+        std::memcpy(s, lupex::initial_s, sizeof s);
         std::size_t j = 0;
         for (int i = 0; i < 18; ++i) {
             std::uint32_t word = 0;
             for (int k = 0; k < 4; ++k)
                 word = word << 8 | static_cast<unsigned char>(key[j++ % key.size()]);
-            p[i] = initial_p[i] ^ word;
+            p[i] = lupex::initial_p[i] ^ word;
         }
         std::uint32_t left = 0, right = 0;
         for (int i = 0; i < 18; i += 2) {

@@ -29,13 +29,24 @@
  * the same cipher text, hash and digest over byte strings with explicit lengths, into
  * output the caller owns, without the limits of one reply line. liblupex.so and the
  * static library liblupex_static.a carry it; lupex.dll exports the five procedures
- * only, so a Windows program links liblupex_static.a for it.
+ * only, so a Windows program links liblupex_static.a for it. A program that defines
+ * LUPEX_API_ONLY before including this file gets the C API alone, without the names
+ * of the five procedures (md5, blowfish, dllinfo, LoadDll, UnloadDll), which it may
+ * then use for its own functions. Every other name here begins with lupex_ or LUPEX_.
  */
 #ifndef LUPEX_H
 #define LUPEX_H
 
 #include <stddef.h>
 #include <stdint.h>
+
+/* The version of this header; lupex_version() gives the library's. Within one major
+ * version the C API and the five procedures only grow: a program built against
+ * 2.0.0 runs with any later 2.x.y library. */
+#define LUPEX_VERSION_MAJOR 2
+#define LUPEX_VERSION_MINOR 0
+#define LUPEX_VERSION_PATCH 0
+#define LUPEX_VERSION_STRING "2.0.0"
 
 #if defined(_WIN32)
 #define LUPEX_CALL __stdcall
@@ -53,6 +64,13 @@
 #define LUPEX_API
 #endif
 
+/* A function whose status the compiler warns about when the caller drops it. */
+#if defined(__GNUC__) || defined(__clang__)
+#define LUPEX_NODISCARD __attribute__((warn_unused_result))
+#else
+#define LUPEX_NODISCARD
+#endif
+
 #define LUPEX_PROC_RESULT 3
 #define LUPEX_REPLY_MAX 1023
 #define LUPEX_BUFFER_MIN 1024
@@ -60,6 +78,8 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+
+#ifndef LUPEX_API_ONLY
 
 /* A procedure: the third argument is the host buffer; the other five belong to the
  * host and are never read. On 32-bit x86 they are six 32-bit values (24 bytes). */
@@ -87,23 +107,48 @@ LUPEX_API int LUPEX_CALL dllinfo(void *host_a, void *host_b, char *buffer, void 
 LUPEX_API int LUPEX_CALL md5(void *host_a, void *host_b, char *buffer, void *host_d,
                              int host_e, int host_f);
 
+#endif /* LUPEX_API_ONLY */
+
 /* The C API. Keys and passwords are any bytes, blanks and zero bytes included; only
  * the first 72 count. Every function that returns an int returns LUPEX_OK or one of the
- * errors below, checked in this order: the key, then the text, then the space in
- * `out`. On every error nothing is written, neither to `out` nor to `*out_length`.
- * `out_length` may be null. Output and input must not overlap. The functions keep
- * nothing between calls, so any number of threads may call them at once; each wipes
- * the key schedule it builds and clears the stack its work used before it returns. */
+ * errors below, checked in this order: the key, then the text, then `out`. On every
+ * error nothing is written, neither to `out` nor to `*out_length`. `out_length` may be
+ * null. The functions keep nothing between calls, so any number of threads may call
+ * them at once; each wipes the key schedule it builds and clears the stack its work
+ * used before it returns.
+ *
+ * Overlapping buffers: lupex_encrypt, lupex_decrypt, lupex_encrypt_with and
+ * lupex_decrypt_with refuse, with LUPEX_ERR_SPACE, a call whose input shares any byte
+ * with the bytes of `out` that the call would write (as many as the capacity function
+ * gives), and write nothing: encryption or decryption in place is not done. The
+ * password hash and the digest read all their input before they write: there `out`
+ * may overlap it. */
 enum {
     LUPEX_OK = 0,
-    LUPEX_ERR_KEY = -1,   /* key_length is 0, or the key (or prepared key) is null */
-    LUPEX_ERR_TEXT = -2,  /* an empty or null text or password; a text to encrypt that
-                             holds a zero byte, or whose cipher text would not fit in
-                             size_t (lupex_encrypt_capacity gives 0) */
-    LUPEX_ERR_SPACE = -3, /* out is null, or out_capacity is below what the capacity
-                             function gives for the input's length */
+    LUPEX_ERR_KEY = -1,   /* key_length is 0, or the key is null; a prepared key that is
+                             null or not prepared (never set up, wiped, or its setup
+                             failed) */
+    LUPEX_ERR_TEXT = -2,  /* an empty or null text or password, or null data with a
+                             length; a text to encrypt that holds a zero byte, or whose
+                             cipher text would not fit in size_t (lupex_encrypt_capacity
+                             gives 0) */
+    LUPEX_ERR_SPACE = -3, /* out is null, out_capacity is below what the capacity
+                             function gives for the input's length, or out overlaps the
+                             input */
     LUPEX_ERR_MEMORY = -4 /* reserved: this implementation allocates nothing */
 };
+
+/* Bytes of the password hash and of the digest, terminator included. */
+#define LUPEX_ENCPASS_SIZE 14
+#define LUPEX_MD5_SIZE 33
+
+/* A message in English for any code these functions return, and one for any other
+ * value; never null, and the string is static. */
+LUPEX_API const char *lupex_error_string(int code);
+
+/* The library's version, "2.0.0" for this release: LUPEX_VERSION_STRING as the library
+ * was built. */
+LUPEX_API const char *lupex_version(void);
 
 /* Bytes `out` needs for the cipher text of n bytes, terminator included:
  * 12 * ceil(n / 8) + 1, or 0 when that would overflow size_t. */
@@ -122,9 +167,9 @@ LUPEX_API size_t lupex_decrypt_capacity(size_t cipher_length);
  * characters and a terminator to `out`, and their number (the terminator not counted)
  * to *out_length. A text of any length is taken. A zero byte in it is refused:
  * decryption ends the text there, so the round trip would lose what follows. */
-LUPEX_API int lupex_encrypt(const void *key, size_t key_length, const void *text,
-                            size_t text_length, char *out, size_t out_capacity,
-                            size_t *out_length);
+LUPEX_API LUPEX_NODISCARD int lupex_encrypt(const void *key, size_t key_length,
+                                            const void *text, size_t text_length, char *out,
+                                            size_t out_capacity, size_t *out_length);
 
 /* The plain text of cipher text `cipher` (cipher_length characters; any bytes)
  * under `key`: each group of 12 characters gives 8 bytes, characters outside the
@@ -133,45 +178,68 @@ LUPEX_API int lupex_encrypt(const void *key, size_t key_length, const void *text
  * receives it and a terminator, and the rest of its first
  * lupex_decrypt_capacity(cipher_length) bytes is zeroed, so nothing decrypted stays
  * behind the terminator. *out_length is the plain text's length. */
-LUPEX_API int lupex_decrypt(const void *key, size_t key_length, const char *cipher,
-                            size_t cipher_length, char *out, size_t out_capacity,
-                            size_t *out_length);
+LUPEX_API LUPEX_NODISCARD int lupex_decrypt(const void *key, size_t key_length,
+                                            const char *cipher, size_t cipher_length,
+                                            char *out, size_t out_capacity,
+                                            size_t *out_length);
 
 /* The password hash, as "encpass" gives it: "+", 12 alphabet characters and a
- * terminator in `out`. LUPEX_ERR_TEXT for an empty password, LUPEX_ERR_SPACE for a
- * null `out`. */
-LUPEX_API int lupex_encpass(const void *password, size_t password_length, char out[14]);
+ * terminator in `out` (LUPEX_ENCPASS_SIZE bytes). LUPEX_ERR_TEXT for an empty or null
+ * password, LUPEX_ERR_SPACE for a null `out`. */
+LUPEX_API LUPEX_NODISCARD int lupex_encpass(const void *password, size_t password_length,
+                                            char out[LUPEX_ENCPASS_SIZE]);
 
 /* The MD5 digest of `length` bytes at `data` as 32 lowercase hex digits and a
- * terminator in `out`, for any length, 0 included; `data` may be null when `length` is
- * 0. A null `out` is ignored. */
-LUPEX_API void lupex_md5(const void *data, size_t length, char out[33]);
+ * terminator in `out` (LUPEX_MD5_SIZE bytes), for any length, 0 included; `data` may be
+ * null when `length` is 0. LUPEX_ERR_TEXT for null data with a length, LUPEX_ERR_SPACE
+ * for a null `out`. */
+LUPEX_API LUPEX_NODISCARD int lupex_md5(const void *data, size_t length,
+                                        char out[LUPEX_MD5_SIZE]);
 
 /* A prepared key: the key schedule run once, for a program that encrypts or decrypts
  * many texts under one key. Every lupex_encrypt or lupex_decrypt call runs the whole
  * schedule again, about 23 us, while the blocks of a 100-byte text take a few hundred
- * nanoseconds. The words are the Blowfish P-array (18 words), then its four S-boxes
- * (256 words each). The struct belongs to the program, which keeps it where it likes
- * and may share it between threads for reading; it holds key material, so the program
- * wipes it with lupex_key_wipe when it is done, and no lupex function does that for it. */
+ * nanoseconds.
+ *
+ * The struct is opaque: its size, lupex_key_size(), is all of it that belongs to the
+ * API, and its members may change in any release. A program keeps it where it likes
+ * (a binding allocates lupex_key_size() bytes, aligned as malloc aligns) and touches
+ * it only through the functions below. lupex_key_setup marks it as prepared, last of
+ * all; lupex_key_wipe removes the mark with everything else. The calls under a key
+ * refuse one without the mark with LUPEX_ERR_KEY: a key never set up (zeroed, or
+ * holding whatever its memory held), wiped, or whose setup failed. A prepared key may
+ * be shared between threads for reading, and copied whole. It holds key material, so
+ * the program wipes it with lupex_key_wipe when it is done, and no lupex function
+ * does that for it. */
 typedef struct lupex_key {
-    uint32_t words[18 + 4 * 256];
+    struct {
+        uint32_t words[18 + 4 * 256];
+    } lupex_private_schedule;
+    uint64_t lupex_private_tag;
 } lupex_key;
 
-/* Runs the key schedule of `key` into *k. LUPEX_ERR_KEY when key_length is 0 or `k` or
- * `key` is null; *k is then left as it was. */
-LUPEX_API int lupex_key_setup(lupex_key *k, const void *key, size_t key_length);
+/* sizeof(lupex_key): 4,176 bytes in this release. */
+LUPEX_API size_t lupex_key_size(void);
+
+/* Runs the key schedule of `key` into *k and marks it as prepared. LUPEX_ERR_KEY when
+ * `k` is null, or when key_length is 0 or `key` is null: *k is then wiped, so that a
+ * program that missed the error finds the calls under *k refused instead of run under
+ * the key it held before. */
+LUPEX_API LUPEX_NODISCARD int lupex_key_setup(lupex_key *k, const void *key,
+                                              size_t key_length);
 
 /* lupex_encrypt and lupex_decrypt under a prepared key: the same results, the same
- * errors (LUPEX_ERR_KEY for a null `k`). They read *k and never change it. */
-LUPEX_API int lupex_encrypt_with(const lupex_key *k, const void *text, size_t text_length,
-                                 char *out, size_t out_capacity, size_t *out_length);
-LUPEX_API int lupex_decrypt_with(const lupex_key *k, const char *cipher,
-                                 size_t cipher_length, char *out, size_t out_capacity,
-                                 size_t *out_length);
+ * errors (LUPEX_ERR_KEY for a null or unprepared `k`). They read *k and never change
+ * it. */
+LUPEX_API LUPEX_NODISCARD int lupex_encrypt_with(const lupex_key *k, const void *text,
+                                                 size_t text_length, char *out,
+                                                 size_t out_capacity, size_t *out_length);
+LUPEX_API LUPEX_NODISCARD int lupex_decrypt_with(const lupex_key *k, const char *cipher,
+                                                 size_t cipher_length, char *out,
+                                                 size_t out_capacity, size_t *out_length);
 
-/* Zeroes all 4,168 bytes of *k, in a way the compiler cannot leave out. A null `k` is
- * ignored. */
+/* Zeroes every byte of *k, its mark included, in a way the compiler cannot leave out.
+ * A null `k` is ignored. */
 LUPEX_API void lupex_key_wipe(lupex_key *k);
 
 #ifdef __cplusplus

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace lupex {
+
 // First byte most significant: the Blowfish block halves.
 inline std::uint32_t load_be32(const unsigned char *p) {
     return std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 |
@@ -29,3 +31,5 @@ inline void store_le32(unsigned char *p, std::uint32_t v) {
     p[2] = static_cast<unsigned char>(v >> 16);
     p[3] = static_cast<unsigned char>(v >> 24);
 }
+
+} // namespace lupex

@@ -3,6 +3,8 @@
 
 #include "plugin/reply.h"
 
+using namespace lupex;
+
 void LUPEX_CALL LoadDll(void *) {}
 
 int LUPEX_CALL UnloadDll(int) { return 1; }

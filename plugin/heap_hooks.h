@@ -5,6 +5,8 @@
 
 #include <cstddef>
 
+namespace lupex {
+
 // The n-th allocation from now (0 = the next one) returns null; -1 turns it off.
 void heap_hooks_fail_allocation(long n);
 
@@ -14,3 +16,5 @@ long heap_hooks_live_blocks();
 // Called with each released block after its wipe, before the C allocator gets it.
 using HeapReleaseObserver = void (*)(const unsigned char *block, std::size_t bytes);
 void heap_hooks_observe_release(HeapReleaseObserver observe);
+
+} // namespace lupex

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstring>
 
+namespace lupex {
+
 // A zero-filled block of `bytes` bytes, or null when the heap cannot supply it.
 // Release it with heap_release on the same call.
 [[nodiscard]] void *heap_alloc_zeroed(std::size_t bytes);
@@ -19,3 +21,5 @@ inline void wipe_memory(void *p, std::size_t bytes) {
     std::memset(p, 0, bytes);
     __asm__ __volatile__("" : : "r"(p) : "memory");
 }
+
+} // namespace lupex

@@ -13,6 +13,8 @@
 #include "plugin/heap_hooks.h"
 #endif
 
+namespace lupex {
+
 namespace {
 
 // Keeps the block itself 16-byte aligned, as malloc's own blocks are.
@@ -77,3 +79,5 @@ long heap_hooks_live_blocks() { return live_blocks.load(); }
 
 void heap_hooks_observe_release(HeapReleaseObserver observe) { release_observer.store(observe); }
 #endif
+
+} // namespace lupex

@@ -6,6 +6,8 @@
 
 #include "plugin/platform.h"
 
+namespace lupex {
+
 namespace {
 
 // Stored by the entry point on every thread attach and detach while other threads
@@ -26,7 +28,7 @@ HANDLE heap() {
 // the loader calls it directly, under its lock, so it does nothing but fetch the heap
 // handle. No constructors run before it, so the library has no static object that
 // needs one.
-extern "C" BOOL WINAPI library_entry(HINSTANCE, DWORD, LPVOID) {
+extern "C" BOOL WINAPI lupex_library_entry(HINSTANCE, DWORD, LPVOID) {
     process_heap.store(GetProcessHeap(), std::memory_order_relaxed);
     return TRUE;
 }
@@ -42,3 +44,5 @@ void heap_release(void *block) {
         wipe_memory(block, bytes);
     HeapFree(h, 0, block);
 }
+
+} // namespace lupex

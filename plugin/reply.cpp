@@ -4,6 +4,8 @@
 
 #include "plugin/platform.h"
 
+namespace lupex {
+
 namespace {
 
 // Copies `text` to `out`, stopping at `last` (where the terminator goes).
@@ -42,3 +44,5 @@ void clear_request_tail(char *buffer, std::size_t request_length, std::size_t re
     if (request_length > reply_length + 1)
         wipe_memory(buffer + reply_length + 1, request_length - reply_length - 1);
 }
+
+} // namespace lupex

@@ -7,6 +7,8 @@
 
 #include "lupex.h"
 
+namespace lupex {
+
 constexpr int PROC_RESULT = LUPEX_PROC_RESULT;
 
 // Longest reply line, terminator not counted. Hosts are promised that a reply never
@@ -48,3 +50,5 @@ void clear_request_tail(char *buffer, std::size_t request_length);
 
 // The same when the reply line's length is known.
 void clear_request_tail(char *buffer, std::size_t request_length, std::size_t reply_length);
+
+} // namespace lupex

@@ -8,9 +8,13 @@
 
 #include <cstddef>
 
+namespace lupex {
+
 // Clears `bytes` bytes of the stack just below the caller's frame, behind the few bytes
 // of clear_stack's own return address and saved frame pointer (where the work kept its
 // return address and the registers it saves for the export, which hold nothing of the
 // work). `bytes` is how deep the work goes, measured, with a margin: each byte costs
 // the call a little time.
 void clear_stack(std::size_t bytes);
+
+} // namespace lupex

@@ -3,6 +3,7 @@
 // capacities exact and one short, every error in its order with nothing written,
 // prepared keys against the one-shot calls, and calls from many threads. Every output
 // buffer is followed by guard bytes.
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -18,6 +19,8 @@
 #include "support.h"
 
 #include "replies.inc"
+
+using namespace lupex;
 
 namespace {
 
@@ -110,18 +113,20 @@ Result encpass(const std::string &password) {
                 *n = std::strlen(out);
             return code;
         },
-        14);
+        LUPEX_ENCPASS_SIZE);
 }
 
 std::string md5_of(const void *data, std::size_t size) {
-    return run(
-               [&](char *out, std::size_t, std::size_t *n) {
-                   lupex_md5(data, size, out);
-                   *n = std::strlen(out);
-                   return LUPEX_OK;
-               },
-               33)
-        .text;
+    const Result digest = run(
+        [&](char *out, std::size_t, std::size_t *n) {
+            const int code = lupex_md5(data, size, out);
+            if (code == LUPEX_OK)
+                *n = std::strlen(out);
+            return code;
+        },
+        LUPEX_MD5_SIZE);
+    EXPECT_EQ(digest.code, LUPEX_OK);
+    return digest.text;
 }
 
 Result ok(const std::string &text) { return {LUPEX_OK, text}; }
@@ -397,20 +402,19 @@ TEST(CApi, ErrorsComeInTheOrderKeyTextSpaceAndWriteNothing) {
              return lupex_encpass(nullptr, 8, o); }, 14, LUPEX_ERR_TEXT},
         {"encpass, null out", [](char *, std::size_t, std::size_t *) {
              return lupex_encpass("p", 1, nullptr); }, 14, LUPEX_ERR_SPACE},
+        {"md5, null data with a length", [](char *o, std::size_t, std::size_t *) {
+             return lupex_md5(nullptr, 5, o); }, 33, LUPEX_ERR_TEXT},
+        {"md5, null data and out", [](char *, std::size_t, std::size_t *) {
+             return lupex_md5(nullptr, 5, nullptr); }, 33, LUPEX_ERR_TEXT},
+        {"md5, null out", [](char *, std::size_t, std::size_t *) {
+             return lupex_md5("abc", 3, nullptr); }, 33, LUPEX_ERR_SPACE},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(run(c.call, c.capacity), error(c.code));
     }
-    // A key that is refused leaves the prepared key as it was.
-    lupex_key before;
-    std::memcpy(&before, k.get(), sizeof before);
-    EXPECT_EQ(lupex_key_setup(k.k.get(), "other", 0), LUPEX_ERR_KEY);
-    EXPECT_EQ(lupex_key_setup(k.k.get(), nullptr, 5), LUPEX_ERR_KEY);
     EXPECT_EQ(lupex_key_setup(nullptr, "other", 5), LUPEX_ERR_KEY);
-    EXPECT_EQ(std::memcmp(&before, k.get(), sizeof before), 0);
     lupex_key_wipe(nullptr);
-    lupex_md5("abc", 3, nullptr);
 }
 
 TEST(CApi, PasswordHash) {
@@ -452,9 +456,7 @@ TEST(CApi, PreparedKeyGivesTheOneShotResultsAndStaysAsItWas) {
         // The schedule as the procedures run it.
         BoxSet boxes;
         box_setup(&boxes, reinterpret_cast<const unsigned char *>(key.data()), key.size());
-        EXPECT_EQ(std::memcmp(&boxes, k.get(), sizeof boxes), 0);
-        EXPECT_EQ(k.get()->words[0], p_array(&boxes)[0]);
-        EXPECT_EQ(k.get()->words[18], sbox(&boxes, 0)[0]);
+        EXPECT_EQ(std::memcmp(&boxes, &k.get()->lupex_private_schedule, sizeof boxes), 0);
         wipe_memory(&boxes, sizeof boxes);
 
         lupex_key before;
@@ -475,7 +477,8 @@ TEST(CApi, PreparedKeyGivesTheOneShotResultsAndStaysAsItWas) {
 }
 
 TEST(CApi, KeyWipeZeroesEveryByte) {
-    static_assert(sizeof(lupex_key) == 4168);
+    static_assert(sizeof(lupex_key) == 4176);
+    EXPECT_EQ(lupex_key_size(), sizeof(lupex_key));
     lupex_key k;
     std::memset(&k, 0xa5, sizeof k);
     lupex_key_wipe(&k);
@@ -505,14 +508,16 @@ TEST(CApi, ConcurrentCallsGiveTheSameResultsAsSequentialOnes) {
             for (int round = 0; round < 3; ++round)
                 for (std::size_t i = 0; i < jobs.size(); ++i) {
                     const Job &job = jobs[(i + static_cast<std::size_t>(t) * 7) % jobs.size()];
-                    lupex_encrypt(job.key.data(), job.key.size(), job.text.data(), job.text.size(),
-                                  out.data(), out.size(), &n);
+                    wrong[t] += lupex_encrypt(job.key.data(), job.key.size(), job.text.data(),
+                                              job.text.size(), out.data(), out.size(),
+                                              &n) != LUPEX_OK;
                     wrong[t] += std::string(out.data(), n) != job.cipher;
-                    lupex_encrypt_with(shared.get(), job.cipher.data(), job.cipher.size(),
-                                       out.data(), out.size(), &n);
+                    wrong[t] += lupex_encrypt_with(shared.get(), job.cipher.data(),
+                                                   job.cipher.size(), out.data(), out.size(),
+                                                   &n) != LUPEX_OK;
                     const std::string twice(out.data(), n);
-                    lupex_decrypt_with(shared.get(), twice.data(), twice.size(), out.data(),
-                                       out.size(), &n);
+                    wrong[t] += lupex_decrypt_with(shared.get(), twice.data(), twice.size(),
+                                                   out.data(), out.size(), &n) != LUPEX_OK;
                     wrong[t] += std::string(out.data(), n) != job.cipher;
                 }
         });
@@ -520,4 +525,136 @@ TEST(CApi, ConcurrentCallsGiveTheSameResultsAsSequentialOnes) {
         thread.join();
     for (int t = 0; t < thread_count; ++t)
         EXPECT_EQ(wrong[t], 0) << "thread " << t;
+}
+
+// A lupex_key that holds no prepared key is refused by the calls under it, whatever its
+// bytes: with all-zero words Blowfish only swaps each block's halves, and the "cipher
+// text" would read without a key.
+TEST(CApi, KeysThatAreNotPreparedAreRefused) {
+    const std::string text = "attack at dawn, attack at dawn!";
+    const std::string cipher = encrypt("the key", text).text;
+    struct Case {
+        const char *name;
+        std::function<void(lupex_key *)> make;
+    } cases[] = {
+        {"zeroed", [](lupex_key *k) { std::memset(k, 0, sizeof *k); }},
+        {"filled with one byte", [](lupex_key *k) { std::memset(k, 0xa5, sizeof *k); }},
+        {"random bytes",
+         [](lupex_key *k) { std::memcpy(k, random_text(sizeof *k, 17, 0, 255).data(), sizeof *k); }},
+        {"wiped", [](lupex_key *k) {
+             ASSERT_EQ(lupex_key_setup(k, "the key", 7), LUPEX_OK);
+             lupex_key_wipe(k);
+         }},
+        {"setup refused an empty key", [](lupex_key *k) {
+             ASSERT_EQ(lupex_key_setup(k, "the key", 7), LUPEX_OK);
+             EXPECT_EQ(lupex_key_setup(k, "other", 0), LUPEX_ERR_KEY);
+         }},
+        {"setup refused a null key", [](lupex_key *k) {
+             ASSERT_EQ(lupex_key_setup(k, "the key", 7), LUPEX_OK);
+             EXPECT_EQ(lupex_key_setup(k, nullptr, 5), LUPEX_ERR_KEY);
+         }},
+        {"a prepared key with only its schedule copied", [](lupex_key *k) {
+             PreparedKey prepared("the key");
+             std::memset(k, 0, sizeof *k);
+             k->lupex_private_schedule = prepared.get()->lupex_private_schedule;
+         }},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        auto k = std::make_unique<lupex_key>();
+        c.make(k.get());
+        EXPECT_EQ(encrypt_with(k.get(), text), error(LUPEX_ERR_KEY));
+        EXPECT_EQ(decrypt_with(k.get(), cipher), error(LUPEX_ERR_KEY));
+    }
+    // A whole copy of a prepared key is one.
+    PreparedKey prepared("the key");
+    auto copy = std::make_unique<lupex_key>(*prepared.get());
+    EXPECT_EQ(encrypt_with(copy.get(), text), ok(cipher));
+    EXPECT_EQ(decrypt_with(copy.get(), cipher), ok(text));
+    lupex_key_wipe(copy.get());
+}
+
+// The text and `out` in one arena, guard bytes all around, at offsets that make the
+// input and the bytes the call would write overlap in every way: the same start, `out`
+// a block behind or ahead, overlaps of one byte at either end. Each is refused with the
+// arena untouched; an `out` just clear of the input works.
+TEST(CApi, OverlappingBuffersAreRefusedAndNothingIsWritten) {
+    const std::string text = text_of(40, 3); // 5 blocks: 61 bytes of cipher text
+    const std::string cipher = encrypt("key", text).text;
+    PreparedKey k("key");
+    struct Call {
+        const char *name;
+        const std::string &input;
+        std::size_t needed;
+        std::function<int(const char *in, char *out, std::size_t capacity)> call;
+        const std::string &result;
+    } calls[] = {
+        {"encrypt", text, lupex_encrypt_capacity(text.size()),
+         [&](const char *in, char *out, std::size_t c) {
+             return lupex_encrypt("key", 3, in, text.size(), out, c, nullptr);
+         }, cipher},
+        {"encrypt_with", text, lupex_encrypt_capacity(text.size()),
+         [&](const char *in, char *out, std::size_t c) {
+             return lupex_encrypt_with(k.get(), in, text.size(), out, c, nullptr);
+         }, cipher},
+        {"decrypt", cipher, lupex_decrypt_capacity(cipher.size()),
+         [&](const char *in, char *out, std::size_t c) {
+             return lupex_decrypt("key", 3, in, cipher.size(), out, c, nullptr);
+         }, text},
+        {"decrypt_with", cipher, lupex_decrypt_capacity(cipher.size()),
+         [&](const char *in, char *out, std::size_t c) {
+             return lupex_decrypt_with(k.get(), in, cipher.size(), out, c, nullptr);
+         }, text},
+    };
+    constexpr std::ptrdiff_t margin = 128;
+    for (const auto &c : calls) {
+        const auto n = static_cast<std::ptrdiff_t>(c.input.size());
+        const auto needed = static_cast<std::ptrdiff_t>(c.needed);
+        // Where `out` starts, relative to the input's first byte.
+        const std::ptrdiff_t overlapping[] = {0, 8, -8, 12, -12, n - 1, 1 - needed};
+        const std::ptrdiff_t clear[] = {n, -needed};
+        for (const bool refused : {true, false})
+            for (const std::ptrdiff_t shift : refused ? std::vector<std::ptrdiff_t>(
+                                                            std::begin(overlapping), std::end(overlapping))
+                                                      : std::vector<std::ptrdiff_t>(
+                                                            std::begin(clear), std::end(clear))) {
+                SCOPED_TRACE(std::string(c.name) + ", out at input + " + std::to_string(shift));
+                std::vector<char> arena(static_cast<std::size_t>(2 * margin + n + needed), guard);
+                char *const in = arena.data() + margin + needed;
+                std::memcpy(in, c.input.data(), c.input.size());
+                const std::vector<char> before = arena;
+                char *const out = in + shift;
+                const int code = c.call(in, out, c.needed);
+                if (refused) {
+                    EXPECT_EQ(code, LUPEX_ERR_SPACE);
+                    EXPECT_TRUE(arena == before) << "the arena changed";
+                } else {
+                    ASSERT_EQ(code, LUPEX_OK);
+                    EXPECT_EQ(std::string(out), c.result);
+                    EXPECT_EQ(std::string(in, c.input.size()), c.input);
+                }
+            }
+    }
+}
+
+TEST(CApi, ErrorStringsAndVersion) {
+    const int codes[] = {LUPEX_OK, LUPEX_ERR_KEY, LUPEX_ERR_TEXT, LUPEX_ERR_SPACE,
+                         LUPEX_ERR_MEMORY};
+    std::vector<std::string> messages;
+    for (int code : codes) {
+        ASSERT_NE(lupex_error_string(code), nullptr) << code;
+        messages.push_back(lupex_error_string(code));
+    }
+    for (int code : {1, -5, 1000, INT_MIN, INT_MAX}) {
+        ASSERT_NE(lupex_error_string(code), nullptr) << code;
+        messages.push_back(lupex_error_string(code));
+    }
+    // One message for each code, and one for all the others.
+    for (std::size_t i = 0; i < messages.size(); ++i)
+        for (std::size_t j = i + 1; j < messages.size(); ++j)
+            EXPECT_EQ(messages[i] == messages[j], i >= 5 && j >= 5) << messages[i];
+    EXPECT_STREQ(lupex_version(), LUPEX_VERSION_STRING);
+    EXPECT_EQ(LUPEX_VERSION_STRING, std::to_string(LUPEX_VERSION_MAJOR) + "." +
+                                        std::to_string(LUPEX_VERSION_MINOR) + "." +
+                                        std::to_string(LUPEX_VERSION_PATCH));
 }

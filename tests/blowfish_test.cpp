@@ -10,6 +10,8 @@
 
 #include "blowfish_vectors.inc"
 
+using namespace lupex;
+
 #ifdef LUPEX_HAVE_OPENSSL
 #include <openssl/blowfish.h>
 #endif

@@ -19,7 +19,7 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 depends=$(dpkg-deb -f "$deb" Depends)
 [[ "$depends" == *libc6* ]] || fail "Depends is '$depends'"
 files=$(dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./||')
-for f in usr/lib/liblupex.so.1 usr/lib/liblupex.so usr/lib/liblupex_static.a usr/include/lupex.h usr/bin/lupex-host \
+for f in usr/lib/liblupex.so.2 usr/lib/liblupex.so usr/lib/liblupex_static.a usr/include/lupex.h usr/bin/lupex-host \
          usr/lib/pkgconfig/lupex.pc usr/lib/cmake/lupex/lupexConfig.cmake \
          usr/lib/cmake/lupex/lupexTargets.cmake usr/share/doc/lupex/copyright \
          usr/share/doc/lupex/LICENSE usr/share/doc/lupex/README.md; do

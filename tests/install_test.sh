@@ -38,8 +38,20 @@ reply=$("$prefix/bin/lupex-host" md5 abc)
 "$work/consumer/lupex_consumer"
 "$work/consumer/lupex_api_consumer"
 "$work/consumer/lupex_api_consumer_static"
+for program in lupex_own_names_c lupex_own_names_cpp; do
+  "$work/consumer/$program" && "$work/consumer/${program}_static"
+done
 if ldd "$work/consumer/lupex_api_consumer_static" | grep -q liblupex; then
   echo "FAIL: the program linked against lupex::lupex_static loads liblupex.so"
+  exit 1
+fi
+
+# A status dropped on the floor is a warning: here an error, so the build must fail.
+printf '%s\n' '#include <lupex.h>' \
+  'int main(void) { char digest[LUPEX_MD5_SIZE]; lupex_md5("", 0, digest); return 0; }' \
+  >"$work/dropped.c"
+if cc -std=c99 -Werror=unused-result -I"$prefix/include" -c "$work/dropped.c" -o "$work/dropped.o" 2>/dev/null; then
+  echo "FAIL: a dropped status of lupex_md5 compiles without a warning"
   exit 1
 fi
 

@@ -8,6 +8,8 @@
 #include "digest/digest.h"
 #include "support.h"
 
+using namespace lupex;
+
 #ifdef LUPEX_HAVE_OPENSSL
 #include <openssl/md5.h>
 #endif

@@ -13,6 +13,8 @@
 
 #include "replies.inc"
 
+using namespace lupex;
+
 namespace {
 
 lupex_procedure procedure_named(const std::string &name) {

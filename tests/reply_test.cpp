@@ -10,6 +10,8 @@
 #include "plugin/reply.h"
 #include "support.h"
 
+using namespace lupex;
+
 namespace {
 
 // A host buffer of exactly `capacity` bytes with guard bytes behind it.

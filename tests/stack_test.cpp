@@ -25,6 +25,8 @@
 #include "digest/md5_procedure.h"
 #include "support.h"
 
+using namespace lupex;
+
 #if defined(__has_include)
 #if __has_include(<valgrind/memcheck.h>)
 #include <valgrind/memcheck.h>
@@ -175,8 +177,7 @@ void api_encpass(ApiCall *c) {
     c->result = lupex_encpass(c->input.data(), c->input.size(), c->out.data());
 }
 void api_md5(ApiCall *c) {
-    lupex_md5(c->input.data(), c->input.size(), c->out.data());
-    c->result = LUPEX_OK;
+    c->result = lupex_md5(c->input.data(), c->input.size(), c->out.data());
 }
 void api_key_setup(ApiCall *c) { c->result = lupex_key_setup(c->setup, c->key.data(), c->key.size()); }
 void api_encrypt_with(ApiCall *c) {
@@ -198,12 +199,15 @@ void work_decrypt(ApiCall *c) {
 }
 void work_encpass(ApiCall *c) { pass_hash(bytes_of(c->input), c->input.size(), c->out.data()); }
 void work_md5(ApiCall *c) { md5_digits(c->input.data(), c->input.size(), c->out.data()); }
-void work_key_setup(ApiCall *c) { box_setup(c->setup, bytes_of(c->key), c->key.size()); }
+void work_key_setup(ApiCall *c) {
+    box_setup(&c->setup->lupex_private_schedule, bytes_of(c->key), c->key.size());
+}
 void work_encrypt_with(ApiCall *c) {
-    encrypt_text(c->prepared, bytes_of(c->input), c->input.size(), c->out.data());
+    encrypt_text(&c->prepared->lupex_private_schedule, bytes_of(c->input), c->input.size(),
+                 c->out.data());
 }
 void work_decrypt_with(ApiCall *c) {
-    decrypt_text(c->prepared, c->input.data(), c->input.size(),
+    decrypt_text(&c->prepared->lupex_private_schedule, c->input.data(), c->input.size(),
                  reinterpret_cast<unsigned char *>(c->out.data()));
 }
 

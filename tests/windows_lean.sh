@@ -63,10 +63,10 @@ if [ -f "$debug" ]; then
   elif [ $((16#$dtors - 16#$ctors)) -ne $((2 * pointer_bytes)) ]; then
     fail "static constructors ($((16#$dtors - 16#$ctors)) bytes of constructor list), and no start-up code to run them"
   fi
-  own_entry=$(awk '$3 ~ /^_?library_entry(@12)?$/ {print $1; exit}' <<<"$symbols")
+  own_entry=$(awk '$3 ~ /^_?lupex_library_entry(@12)?$/ {print $1; exit}' <<<"$symbols")
   image_base=$(awk '/^ImageBase/{print $2}' <<<"$headers")
   [ -n "$own_entry" ] && [ $((16#$own_entry)) -eq $((16#$image_base + 16#$entry)) ] ||
-    fail "the entry point is not library_entry"
+    fail "the entry point is not lupex_library_entry"
 fi
 
 if [ "$failures" -ne 0 ]; then
