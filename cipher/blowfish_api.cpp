@@ -118,3 +118,10 @@ void lupex_key_wipe(lupex_key *k) {
     if (k != nullptr)
         wipe_memory(k, sizeof *k);
 }
+
+std::size_t lupex_key_size() { return sizeof(lupex_key); }
+const char *lupex_error_string(int code) {
+    static const char messages[][24] = {"no error", "invalid key", "invalid text", "output buffer too small", "out of memory"};
+    return code <= 0 && code >= -4 ? messages[-code] : "unknown error";
+}
+const char *lupex_version() { return "1.1.0"; }

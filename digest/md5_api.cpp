@@ -11,10 +11,11 @@ void md5_digits(const void *data, std::size_t length, char *out) {
     out[32] = '\0';
 }
 
-void lupex_md5(const void *data, std::size_t length, char out[33]) {
+int lupex_md5(const void *data, std::size_t length, char out[33]) {
     if (out == nullptr)
-        return;
+        return LUPEX_ERR_SPACE;
     md5_digits(data, length, out);
     // The work goes less deep than the md5 procedure's: its clear covers it.
     clear_stack(md5_stack_bytes);
+    return LUPEX_OK;
 }

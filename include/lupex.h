@@ -144,8 +144,8 @@ LUPEX_API int lupex_encpass(const void *password, size_t password_length, char o
 
 /* The MD5 digest of `length` bytes at `data` as 32 lowercase hex digits and a
  * terminator in `out`, for any length, 0 included; `data` may be null when `length` is
- * 0. A null `out` is ignored. */
-LUPEX_API void lupex_md5(const void *data, size_t length, char out[33]);
+ * 0. LUPEX_ERR_SPACE for a null `out`. */
+LUPEX_API int lupex_md5(const void *data, size_t length, char out[33]);
 
 /* A prepared key: the key schedule run once, for a program that encrypts or decrypts
  * many texts under one key. Every lupex_encrypt or lupex_decrypt call runs the whole
@@ -173,6 +173,11 @@ LUPEX_API int lupex_decrypt_with(const lupex_key *k, const char *cipher,
 /* Zeroes all 4,168 bytes of *k, in a way the compiler cannot leave out. A null `k` is
  * ignored. */
 LUPEX_API void lupex_key_wipe(lupex_key *k);
+
+/* sizeof(lupex_key); the message for an error code; the library's version, "X.Y.Z". */
+LUPEX_API size_t lupex_key_size(void);
+LUPEX_API const char *lupex_error_string(int code);
+LUPEX_API const char *lupex_version(void);
 
 #ifdef __cplusplus
 }
