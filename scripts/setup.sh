@@ -2,7 +2,8 @@
 # Installs what a fresh Debian 12 machine lacks for the whole build and test run:
 # MinGW-w64 for both Windows targets, 64-bit and 32-bit Wine to run their programs,
 # 32-bit x86 libraries and qemu-user for the 32-bit Linux tests, zip and unzip for
-# the release packages, dpkg-dev and pkgconf for the Debian package and its test.
+# the release packages, dpkg-dev and pkgconf for the Debian package and its test,
+# Debian's python3 and pytest for the Python module's tests.
 # Where the kernel cannot run 32-bit x86 programs, 32-bit Wine runs under qemu-i386
 # from bookworm-backports through a binfmt_misc entry. Does only what is missing, so
 # it is cheap to run again (nothing is installed or changed when all is there). Needs
@@ -18,6 +19,7 @@ packages=(
   wine64 wine32:i386 g++-multilib qemu-user
   libclang-rt-14-dev
   zip unzip dpkg-dev pkgconf
+  python3 python3-pytest
 )
 wine32=1
 case "${1:-}" in
