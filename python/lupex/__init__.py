@@ -62,8 +62,6 @@ def _load() -> ctypes.CDLL:
     c_size_p = ctypes.POINTER(ctypes.c_size_t)
     signatures = {
         # name: (return type, argument types)
-        "lupex_encrypt_capacity": (ctypes.c_size_t, [ctypes.c_size_t]),
-        "lupex_decrypt_capacity": (ctypes.c_size_t, [ctypes.c_size_t]),
         "lupex_encrypt": (ctypes.c_int, [ctypes.c_char_p, ctypes.c_size_t, ctypes.c_char_p,
                                          ctypes.c_size_t, ctypes.c_char_p, ctypes.c_size_t,
                                          c_size_p]),
@@ -127,10 +125,15 @@ def _bytes(value: BytesLike, what: str) -> bytes:
                     f"not {type(value).__name__}")
 
 
-def _encrypt_capacity(text: bytes) -> int:
-    # A text whose cipher text would not fit in size_t gives 0; the library refuses
-    # it before it looks at the output.
-    return _lib.lupex_encrypt_capacity(len(text)) or 1
+# The output sizes of lupex_encrypt_capacity and lupex_decrypt_capacity, terminator
+# included: 12 characters for each started 8 bytes, 8 bytes for each started 12
+# characters. Computed here, as the format fixes them: a call less per text.
+def _encrypt_capacity(text_length: int) -> int:
+    return 12 * ((text_length + 7) // 8) + 1
+
+
+def _decrypt_capacity(cipher_length: int) -> int:
+    return 8 * ((cipher_length + 11) // 12) + 1
 
 
 def encrypt(key: BytesLike, text: BytesLike) -> str:
@@ -141,10 +144,9 @@ def encrypt(key: BytesLike, text: BytesLike) -> str:
     a zero byte (decryption would end the text there).
     """
     k, t = _bytes(key, "key"), _bytes(text, "text")
-    out = ctypes.create_string_buffer(_encrypt_capacity(t))
-    length = ctypes.c_size_t()
-    _check(_lib.lupex_encrypt(k, len(k), t, len(t), out, len(out), ctypes.byref(length)))
-    return ctypes.string_at(out, length.value).decode("ascii")
+    out = ctypes.create_string_buffer(_encrypt_capacity(len(t)))
+    _check(_lib.lupex_encrypt(k, len(k), t, len(t), out, len(out), None))
+    return out.value.decode("ascii")
 
 
 def decrypt(key: BytesLike, cipher: BytesLike) -> bytes:
@@ -155,11 +157,11 @@ def decrypt(key: BytesLike, cipher: BytesLike) -> bytes:
     error. Raises Error (a ValueError) for an empty key or an empty cipher text.
     """
     k, c = _bytes(key, "key"), _bytes(cipher, "cipher")
-    out = ctypes.create_string_buffer(_lib.lupex_decrypt_capacity(len(c)))
-    length = ctypes.c_size_t()
+    out = ctypes.create_string_buffer(_decrypt_capacity(len(c)))
     try:
-        _check(_lib.lupex_decrypt(k, len(k), c, len(c), out, len(out), ctypes.byref(length)))
-        return ctypes.string_at(out, length.value)
+        # The plain text ends at its first zero byte, where the terminator is.
+        _check(_lib.lupex_decrypt(k, len(k), c, len(c), out, len(out), None))
+        return out.value
     finally:
         ctypes.memset(out, 0, len(out))
 
@@ -216,24 +218,20 @@ class Key:
     def encrypt(self, text: BytesLike) -> str:
         """The cipher text of `text`, as lupex.encrypt gives it under this key."""
         t = _bytes(text, "text")
-        out = ctypes.create_string_buffer(_encrypt_capacity(t))
-        length = ctypes.c_size_t()
+        out = ctypes.create_string_buffer(_encrypt_capacity(len(t)))
         # The lock keeps close() from wiping the schedule while a call reads it.
         with self._lock:
-            _check(_lib.lupex_encrypt_with(self._schedule(), t, len(t), out, len(out),
-                                           ctypes.byref(length)))
-        return ctypes.string_at(out, length.value).decode("ascii")
+            _check(_lib.lupex_encrypt_with(self._schedule(), t, len(t), out, len(out), None))
+        return out.value.decode("ascii")
 
     def decrypt(self, cipher: BytesLike) -> bytes:
         """The plain text of `cipher`, as lupex.decrypt gives it under this key."""
         c = _bytes(cipher, "cipher")
-        out = ctypes.create_string_buffer(_lib.lupex_decrypt_capacity(len(c)))
-        length = ctypes.c_size_t()
+        out = ctypes.create_string_buffer(_decrypt_capacity(len(c)))
         try:
             with self._lock:
-                _check(_lib.lupex_decrypt_with(self._schedule(), c, len(c), out, len(out),
-                                               ctypes.byref(length)))
-            return ctypes.string_at(out, length.value)
+                _check(_lib.lupex_decrypt_with(self._schedule(), c, len(c), out, len(out), None))
+            return out.value
         finally:
             ctypes.memset(out, 0, len(out))
 
