@@ -104,6 +104,9 @@ class Error(ValueError):
         super().__init__(_lib.lupex_error_string(code).decode("utf-8", "replace"))
         self.code = code
 
+    def __reduce__(self):  # pickled (to another process, say) by its code
+        return Error, (self.code,)
+
 
 def _check(code: int) -> None:
     if code == _OK:

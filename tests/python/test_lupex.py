@@ -5,6 +5,7 @@
 import ctypes
 import hashlib
 import os
+import pickle
 import random
 import re
 import subprocess
@@ -237,6 +238,8 @@ def test_refusals_raise_value_error_with_the_library_message(call, code):
         call()
     assert isinstance(raised.value, lupex.Error) and raised.value.code == code
     assert str(raised.value) == message(code)
+    copy = pickle.loads(pickle.dumps(raised.value))  # as a process pool passes it on
+    assert (type(copy), copy.code, str(copy)) == (lupex.Error, code, message(code))
 
 
 def test_a_key_refuses_use_after_its_with_block():
@@ -293,3 +296,10 @@ def test_a_missing_library_is_an_import_error_that_says_what_to_do():
     assert run.returncode != 0
     assert "ImportError: lupex: cannot load the lupex library '/nonexistent/liblupex.so.2'" in run.stderr
     assert "LUPEX_LIBRARY" in run.stderr
+
+
+def test_the_manual_examples():
+    # help(lupex) is the manual: its examples must give what they show.
+    import doctest
+    failures, tried = doctest.testmod(lupex)
+    assert (failures, tried > 0) == (0, True)
