@@ -5,6 +5,7 @@
 # the release packages, dpkg-dev and pkgconf for the Debian package and its test,
 # Debian's llvm for lupex.lib (llvm-dlltool) and clang-cl and lld-link for the
 # programs built in MSVC mode.
+# Debian's python3 and pytest for the Python module's tests.
 # Where the kernel cannot run 32-bit x86 programs, 32-bit Wine runs under qemu-i386
 # from bookworm-backports through a binfmt_misc entry. Does only what is missing, so
 # it is cheap to run again (nothing is installed or changed when all is there). Needs
@@ -21,6 +22,7 @@ packages=(
   libclang-rt-14-dev
   clang-tools-14 lld-14 llvm-14
   zip unzip dpkg-dev pkgconf
+  python3 python3-pytest
 )
 wine32=1
 case "${1:-}" in
@@ -28,7 +30,7 @@ case "${1:-}" in
   --package) packages=(cmake g++ g++-mingw-w64-i686 g++-mingw-w64-x86-64
                        binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 zip dpkg-dev
                        llvm-14) wine32= ;;
-  --bench) packages=(cmake g++ libbenchmark-dev libssl-dev) wine32= ;;
+  --bench) packages=(cmake g++ libbenchmark-dev libssl-dev python3) wine32= ;;
 esac
 
 sudo=

@@ -35,6 +35,13 @@ package() {
     bash tests/package_test.sh "$(sed -n 1p <<<"$made")" &&
     bash tests/debian_package_test.sh "$(sed -n 2p <<<"$made")"
 }
+# The Python module (python/lupex) under Debian's python3 and pytest, against the
+# native build's library.
+python_module() {
+  build native &&
+    LUPEX_LIBRARY=$PWD/build/native/liblupex.so PYTHONDONTWRITEBYTECODE=1 \
+      /usr/bin/python3 -m pytest -q -rs -p no:cacheprovider tests/python
+}
 # What the README tells a user to do, as it shows it; its host examples also with both
 # Windows hosts of the release package under Wine.
 readme() {
@@ -71,6 +78,7 @@ trap remove_wine_prefix EXIT
 
 stage setup bash scripts/setup.sh
 stage "native build and tests" native
+stage "Python module: pytest against the native library" python_module
 stage "32-bit x86 tests under qemu-i386" i386
 stage "win32 lupex.dll: export, lean and version resource checks, tests under 32-bit Wine" win32
 stage "win64 lupex.dll: export, lean and version resource checks, tests under Wine" win64
