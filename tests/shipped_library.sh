@@ -19,7 +19,7 @@ done
 
 declared=$(sed -nE 's/^LUPEX_API [^(]*[ *]([A-Za-z_0-9]+)\(.*/\1/p' "$header" | LC_ALL=C sort)
 [ "$(wc -l <<<"$declared")" -eq 15 ] || fail "lupex.h declares $(echo $declared)"
-exported=$("$nm" -D --defined-only "$library" | awk '$2 == "T" {print $3}' | LC_ALL=C sort)
+exported=$("$nm" -D --defined-only "$library" | awk '$2 == "T" {sub("@.*", "", $3); print $3}' | LC_ALL=C sort)
 [ "$exported" = "$declared" ] || fail "exports $(echo $exported)"
 archived=$("$nm" --defined-only "$archive")
 for name in $declared; do
