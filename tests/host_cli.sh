@@ -251,6 +251,29 @@ rogue:ld/SONAME bin/LIBDIR/SONAME|ld|ok
 cwd/SONAME cwd/liblupex.so||cannot load the library: no SONAME or liblupex.so in ROOT/bin/ or ROOT/bin/LIBDIR/; and the dynamic linker finds no SONAME
 EOF
   host_command=("${saved_command[@]}") cwd=$PWD host_env=()
+
+  # Its own location unreadable (no /proc in a mount namespace of its own): the host
+  # says so, does not fall back on the current folder, and still asks the dynamic
+  # linker.
+  if unshare -m true 2>/dev/null; then
+    mkdir -p "$work/noproc/cwd" "$work/noproc/ld"
+    cp "$library" "$work/noproc/cwd/liblupex.so"
+    cp "$library" "$work/noproc/ld/$soname"
+    for ld_path in '' "$work/noproc/ld"; do
+      (cd "$work/noproc/cwd" && LD_LIBRARY_PATH=$ld_path unshare -m sh -c \
+        'mount -t tmpfs none /proc && exec "$0" md5 abc' "$host_program") >"$work/out" 2>"$work/err"
+      status=$? out=$(cat "$work/out") err=$(cat "$work/err")
+      if [ -n "$ld_path" ]; then
+        [ "$status" = 0 ] && [ "$out" = "$(md5_of abc)" ] ||
+          fail "no /proc, LD_LIBRARY_PATH with $soname: status $status, '$out', '$err'"
+      else
+        [ "$status" = 2 ] && [[ "$err" == *"own location cannot be read"*"the dynamic linker finds no $soname"* ]] ||
+          fail "no /proc, liblupex.so in the current folder: status $status, '$out', stderr '$err'"
+      fi
+    done
+  else
+    echo "note: no mount namespace (unshare -m): the host without /proc/self/exe not checked"
+  fi
 fi
 
 # --list of a library that is not a lupex library, or not all of one: status 2, and
