@@ -61,7 +61,7 @@ expect_files() {
   local package=$1 expected
   expected=$(printf '%s\n' "${@:2}" | LC_ALL=C sort)
   [ "$(files "$package")" = "$expected" ] || fail "$package holds: $(echo $(files "$package"))"
-  dpkg-deb -c "${deb[$package]}" | grep -q "usr/share/doc/$package/copyright\$" || fail "$package has no copyright file"
+  [[ "$(dpkg-deb -c "${deb[$package]}")" == *"usr/share/doc/$package/copyright"* ]] || fail "$package has no copyright file"
 }
 expect_files liblupex2 "$lib/liblupex.so.2" "$lib/liblupex.so.$version"
 expect_files liblupex-dev usr/include/lupex.h "$lib/liblupex.so" "$lib/liblupex_static.a" \
@@ -69,8 +69,8 @@ expect_files liblupex-dev usr/include/lupex.h "$lib/liblupex.so" "$lib/liblupex_
   "$lib/cmake/lupex/lupexTargets.cmake" "$lib/cmake/lupex/lupexTargets-release.cmake"
 expect_files lupex-host usr/bin/lupex-host usr/share/man/man1/lupex-host.1.gz \
   "$lib/cmake/lupex/lupexHostTargets.cmake" "$lib/cmake/lupex/lupexHostTargets-release.cmake"
-dpkg-deb --fsys-tarfile "${deb[liblupex2]}" | tar -xO "./usr/share/doc/liblupex2/copyright" |
-  grep -q 'Copyright: 2026 the lupex authors' || fail "copyright names no copyright holder"
+[[ "$(dpkg-deb --fsys-tarfile "${deb[liblupex2]}" | tar -xO ./usr/share/doc/liblupex2/copyright)" == \
+   *'Copyright: 2026 the lupex authors'* ]] || fail "copyright names no copyright holder"
 
 # The runtime and host packages alone: the host finds the library by its SONAME.
 host_root=$work/host-root
