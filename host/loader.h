@@ -25,9 +25,14 @@ bool command_line_bytes(std::string &text, bool utf8, std::string &error);
 // when it needs no quoting, else in single quotes (POSIX) or double quotes (Windows).
 std::string quote_argument(const std::string &argument);
 
-// The library beside the host program: liblupex.so, or lupex.dll on Windows. An
-// installed host (bin/) also finds liblupex.so in the installed library directory.
-std::string default_library_path();
+// The library when no path is given. POSIX: the first of liblupex.so.N (the
+// SONAME) and liblupex.so that exists beside the host program (a build tree), then
+// in the library directory of its own install; else the SONAME through the dynamic
+// linker's own search (never the current folder, unless LD_LIBRARY_PATH names it).
+// Windows: lupex.dll beside the host program. `path` becomes the file loaded, or
+// the file that was found but failed to load; when no file was found it stays
+// empty and `error` says where the host looked.
+Library *library_find(std::string &path, std::string &error);
 
 // `path` is a file path (UTF-8 on Windows); a bare file name is a file in the current
 // folder, never looked up in the system's library search path. Null on failure, with

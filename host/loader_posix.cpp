@@ -1,5 +1,6 @@
 #include <dlfcn.h>
 #include <limits.h>
+#include <link.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,6 +11,9 @@
 
 #ifndef LUPEX_LIBDIR_FROM_BINDIR
 #define LUPEX_LIBDIR_FROM_BINDIR "../lib"
+#endif
+#ifndef LUPEX_SONAME
+#error "LUPEX_SONAME: the library's SONAME, as the build gives it"
 #endif
 
 int main(int argc, char **argv) {
@@ -30,20 +34,45 @@ std::string quote_argument(const std::string &argument) {
     return quoted + "'";
 }
 
-std::string default_library_path() {
+Library *library_find(std::string &path, std::string &error) {
+    const char *const names[] = {LUPEX_SONAME, "liblupex.so"};
+    std::string looked;
     char self[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n <= 0)
-        return "liblupex.so";
-    std::string path(self, static_cast<std::size_t>(n));
-    const std::string directory = path.substr(0, path.rfind('/') + 1);
-    const std::string beside = directory + "liblupex.so";
-    const std::string installed = directory + LUPEX_LIBDIR_FROM_BINDIR "/liblupex.so";
-    // Beside the program in a build tree or an unpacked package; in the library
-    // directory of an installed tree. A load failure names the first.
-    if (access(beside.c_str(), F_OK) != 0 && access(installed.c_str(), F_OK) == 0)
-        return installed;
-    return beside;
+    errno = 0;
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self);
+    if (n > 0 && static_cast<std::size_t>(n) < sizeof self) {
+        const std::string program(self, static_cast<std::size_t>(n));
+        const std::string directory = program.substr(0, program.rfind('/') + 1);
+        // Beside the program in a build tree or an unpacked package; in the library
+        // directory of an installed tree.
+        const std::string folders[] = {directory, directory + LUPEX_LIBDIR_FROM_BINDIR "/"};
+        for (const std::string &folder : folders)
+            for (const char *name : names) {
+                const std::string file = folder + name;
+                if (access(file.c_str(), F_OK) == 0) {
+                    path = file;
+                    return library_open(file, error);
+                }
+            }
+        looked = std::string("no ") + names[0] + " or " + names[1] + " in " + folders[0] +
+                 " or " + folders[1];
+    } else {
+        looked = "this program's own location cannot be read (/proc/self/exe: " +
+                 std::string(n < 0 ? std::strerror(errno) : "path too long") +
+                 "), so it cannot look beside itself";
+    }
+    // A name without a slash: the dynamic linker searches LD_LIBRARY_PATH and the
+    // system's library folders for it.
+    if (void *handle = dlopen(LUPEX_SONAME, RTLD_NOW | RTLD_LOCAL)) {
+        link_map *map = nullptr;
+        path = dlinfo(handle, RTLD_DI_LINKMAP, &map) == 0 && map != nullptr && map->l_name[0] != '\0'
+                   ? map->l_name
+                   : LUPEX_SONAME;
+        return static_cast<Library *>(handle);
+    }
+    error = looked + "; and the dynamic linker finds no " LUPEX_SONAME " (" + dlerror() +
+            "); --library PATH names the file";
+    return nullptr;
 }
 
 Library *library_open(const std::string &path, std::string &error) {

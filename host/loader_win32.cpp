@@ -178,13 +178,18 @@ std::string quote_argument(const std::string &argument) {
     return quoted + "\"";
 }
 
-std::string default_library_path() {
+Library *library_find(std::string &path, std::string &error) {
     std::wstring self(32768, L'\0');
     const DWORD n = GetModuleFileNameW(nullptr, &self[0], static_cast<DWORD>(self.size()));
-    std::string path;
-    if (n == 0 || n == self.size() || !to_utf8(self.substr(0, n).c_str(), path))
-        return "lupex.dll";
-    return path.substr(0, path.find_last_of("\\/") + 1) + "lupex.dll";
+    std::string program;
+    if (n == 0 || n == self.size() || !to_utf8(self.substr(0, n).c_str(), program)) {
+        error = "this program's own location cannot be read (" +
+                system_message(n == 0 ? GetLastError() : ERROR_INSUFFICIENT_BUFFER) +
+                "), so it cannot load the lupex.dll beside itself; --library PATH names the file";
+        return nullptr;
+    }
+    path = program.substr(0, program.find_last_of("\\/") + 1) + "lupex.dll";
+    return library_open(path, error);
 }
 
 Library *library_open(const std::string &path, std::string &error) {

@@ -2,6 +2,7 @@
 // buffer, and prints the reply line. It does none of the library's work itself.
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -29,14 +30,13 @@ const char *const help_text =
     "\n"
     "options:\n"
     "  --library PATH  the library file to load; a bare file name is a file in the\n"
-    "                  current folder (default: the library beside this program,\n"
-    "                  or for an installed host the one in the installed library\n"
-    "                  directory)\n"
+    "                  current folder (default: see library below)\n"
     "  --batch         read one request a line from standard input: PROCEDURE, one\n"
     "                  blank, and BUFFER-TEXT, the rest of the line with its blanks\n"
     "                  (a CR before the line feed is dropped); print exactly one\n"
     "                  line for each line read, in order\n"
-    "  --fail          exit with status 4 when a reply is a failure reply (\"-...\")\n"
+    "  --fail          exit with status 4 when a reply is a failure reply (\"-...\"),\n"
+    "                  and copy that reply line to standard error\n"
     "  --hex           BUFFER-TEXT is hex digits, two a byte (in --batch too): the\n"
     "                  way to pass any bytes\n"
     "  --hex-reply     print each reply as hex digits, two a byte\n"
@@ -54,10 +54,10 @@ const char *const help_text =
     "  a control byte (0x01-0x1f or 0x7f; a decryption under a wrong key gives any\n"
     "  bytes) is printed as a backslash and then the reply, with a backslash\n"
     "  written as \\\\, a line feed as \\n, a CR as \\r and any other control byte as\n"
-    "  \\xHH (two lower-case hex digits). Replies begin with \"+\" or \"-\", so only an\n"
-    "  escaped line begins with a backslash. Bytes 0x80 and above are text in the\n"
-    "  caller's encoding and are printed as they are. In a shell,\n"
-    "  printf '%b' \"${line#\\\\}\" gives an escaped reply back.\n"
+    "  \\0ooo (a zero and three octal digits: \\0011 is a tab). Replies begin with\n"
+    "  \"+\" or \"-\", so only an escaped line begins with a backslash. Bytes 0x80\n"
+    "  and above are text in the caller's encoding and are printed as they are. In\n"
+    "  any POSIX shell, printf '%b' \"${line#\\\\}\" gives an escaped reply back.\n"
     "\n"
     "batch:\n"
     "  A line that cannot be called (empty, blanks only, an unknown procedure, a\n"
@@ -68,6 +68,15 @@ const char *const help_text =
     "  an empty one: \"blowfish encrypt KEY \" gets \"-STRING Invalid String\", and so\n"
     "  does \"blowfish decrypt KEY \"; a script that carries a file line by line\n"
     "  turns that reply back into an empty line.\n"
+    "\n"
+    "library:\n"
+    "  Without --library the host loads, of the files liblupex.so.N (N: the\n"
+    "  library's major version) and liblupex.so, the first that exists: beside\n"
+    "  this program (a build tree), then in the library folder of its own install\n"
+    "  (PREFIX/lib beside PREFIX/bin); else liblupex.so.N as the dynamic linker\n"
+    "  finds it (LD_LIBRARY_PATH, the system's library folders). It never looks\n"
+    "  in the current folder unless told to. On Windows it loads the lupex.dll\n"
+    "  beside it.\n"
     "\n"
     "encodings:\n"
     "  The library works on bytes: peers must agree on the encoding of their\n"
@@ -103,7 +112,11 @@ const char *const help_text =
     "  3  the library broke the buffer contract (a reply ran past the end of the\n"
     "     buffer or has no terminator): the host stops at once; in --batch that\n"
     "     line gets \"-HOST ...\" and no later line is read\n"
-    "  4  --fail, and a reply was a failure reply (when 2 and 3 do not apply)\n";
+    "  4  --fail, and a reply was a failure reply (when 2 and 3 do not apply)\n"
+    "  5  a write to standard output failed (a full disk, a closed standard\n"
+    "     output, a pipe whose reader has gone): the host stops at once; this\n"
+    "     status comes before all others (on POSIX a pipe whose reader has gone\n"
+    "     ends the host by the signal SIGPIPE, as it does other tools)\n";
 
 // The exit statuses that help_text lists.
 enum Status : int {
@@ -112,6 +125,7 @@ enum Status : int {
     status_cannot_call = 2,
     status_broken_contract = 3,
     status_failure_reply = 4,
+    status_write_failed = 5,
 };
 
 const char *const export_names[] = {"LoadDll", "UnloadDll", "blowfish", "dllinfo", "md5"};
@@ -139,6 +153,25 @@ int fail(int status, const std::string &message) {
 
 int usage_error(const std::string &message) {
     return fail(status_usage, message + " (see lupex-host --help)");
+}
+
+// Standard output: every write goes through write_output, and flush_output pushes
+// it out. The first write that fails (a full disk, a closed standard output, a pipe
+// whose reader has gone) is kept, nothing more is written, and the host ends with
+// status_write_failed.
+int output_errno = 0;
+
+void write_output(const std::string &text) {
+    errno = 0;
+    if (output_errno == 0 && std::fwrite(text.data(), 1, text.size(), stdout) != text.size())
+        output_errno = errno != 0 ? errno : EIO;
+}
+
+bool flush_output() {
+    errno = 0;
+    if (output_errno == 0 && (std::fflush(stdout) != 0 || std::ferror(stdout)))
+        output_errno = errno != 0 ? errno : EIO;
+    return output_errno == 0;
 }
 
 // The options that take no value, as the command line spells them.
@@ -192,7 +225,8 @@ bool from_hex(const std::string &hex, std::string &bytes, std::string &error) {
 
 // The reply as one line: unchanged when it holds no control byte, else marked by a
 // leading backslash and escaped so that it stays one line and every byte can be read
-// back (the escapes are those of printf %b). A reply never begins with a backslash.
+// back (the escapes are those that printf %b of every POSIX shell reads). A reply
+// never begins with a backslash.
 std::string reply_line(const char *reply) {
     const auto is_control = [](unsigned char c) { return c < 0x20 || c == 0x7f; };
     const char *p = reply;
@@ -200,7 +234,6 @@ std::string reply_line(const char *reply) {
         ++p;
     if (*p == '\0')
         return reply;
-    static const char digits[] = "0123456789abcdef";
     std::string line = "\\";
     for (p = reply; *p != '\0'; ++p) {
         const auto c = static_cast<unsigned char>(*p);
@@ -210,8 +243,9 @@ std::string reply_line(const char *reply) {
             line += "\\n";
         else if (c == '\r')
             line += "\\r";
-        else if (is_control(c))
-            line += {'\\', 'x', digits[c >> 4], digits[c & 0x0f]};
+        else if (is_control(c)) // \0ooo: three digits, so that a digit after it is not read
+            line += {'\\', '0', static_cast<char>('0' + (c >> 6)),
+                     static_cast<char>('0' + (c >> 3 & 7)), static_cast<char>('0' + (c & 7))};
         else
             line += static_cast<char>(c);
     }
@@ -219,27 +253,27 @@ std::string reply_line(const char *reply) {
 }
 
 void print_reply(const char *reply, bool hex) {
+    std::string line;
     if (hex) {
         static const char digits[] = "0123456789abcdef";
         for (const char *p = reply; *p != '\0'; ++p) {
             auto byte = static_cast<unsigned char>(*p);
-            std::putchar(digits[byte >> 4]);
-            std::putchar(digits[byte & 0x0f]);
+            line += {digits[byte >> 4], digits[byte & 0x0f]};
         }
     } else {
-        const std::string line = reply_line(reply);
-        std::fwrite(line.data(), 1, line.size(), stdout);
+        line = reply_line(reply);
     }
-    std::putchar('\n');
+    write_output(line + '\n');
 }
 
 enum class Outcome { success_reply, failure_reply, broken_contract };
 
 // One call as a host makes it: a buffer of at least LUPEX_BUFFER_MIN bytes that
-// holds the request, guard bytes behind it. Prints the reply, unless the library
-// broke the buffer contract: then `error` says how, and nothing is printed.
+// holds the request, guard bytes behind it. Prints the reply and leaves it in
+// `reply`, unless the library broke the buffer contract: then `error` says how, and
+// nothing is printed.
 Outcome call(lupex_procedure procedure, const std::string &request, bool hex_out,
-             std::string &error) {
+             std::string &reply, std::string &error) {
     const std::size_t capacity =
         request.size() + 1 > LUPEX_BUFFER_MIN ? request.size() + 1 : LUPEX_BUFFER_MIN;
     std::vector<char> buffer(capacity + guard_bytes, static_cast<char>(guard_value));
@@ -256,6 +290,7 @@ Outcome call(lupex_procedure procedure, const std::string &request, bool hex_out
         return Outcome::broken_contract;
     }
     print_reply(buffer.data(), hex_out);
+    reply = buffer.data();
     return buffer[0] == '-' ? Outcome::failure_reply : Outcome::success_reply;
 }
 
@@ -329,15 +364,23 @@ int run_batch(Library *library, const Options &options) {
         if (check_no_zero_byte(line, "the line", error) &&
             split_request_line(line, name, text, error) &&
             prepare(library, options, name, text, procedure, request, error)) {
-            const Outcome outcome = call(procedure, request, options.hex_out, error);
+            std::string reply;
+            const Outcome outcome = call(procedure, request, options.hex_out, reply, error);
             if (outcome == Outcome::broken_contract) {
                 print_reply(("-HOST " + error).c_str(), false);
-                std::fflush(stdout);
+                if (!flush_output())
+                    return status_write_failed;
                 return fail(status_broken_contract, "line " + std::to_string(number) + ": " +
                                                         error + "; no later line is read");
             }
-            if (outcome == Outcome::failure_reply)
+            if (outcome == Outcome::failure_reply) {
                 ++failure_replies;
+                if (options.fail_replies) {
+                    if (!flush_output())
+                        return status_write_failed;
+                    complain("line " + std::to_string(number) + ": " + reply_line(reply.c_str()));
+                }
+            }
         } else {
             // The reason may quote the line, control bytes and all: one escaped line.
             ++refused;
@@ -345,7 +388,8 @@ int run_batch(Library *library, const Options &options) {
             complain("line " + std::to_string(number) + ": " + error);
         }
         // A script may write one request and wait for its reply.
-        std::fflush(stdout);
+        if (!flush_output())
+            return status_write_failed;
     }
     int status = status_ok;
     if (options.fail_replies && failure_replies != 0) {
@@ -368,11 +412,18 @@ int run_one_call(Library *library, const Options &options, const std::vector<std
     if ((!options.hex_in && !command_line_bytes(text, options.utf8, error)) ||
         !prepare(library, options, words[0], text, procedure, request, error))
         return fail(status_cannot_call, error);
-    switch (call(procedure, request, options.hex_out, error)) {
+    std::string reply;
+    switch (call(procedure, request, options.hex_out, reply, error)) {
     case Outcome::broken_contract:
         return fail(status_broken_contract, error);
     case Outcome::failure_reply:
-        return options.fail_replies ? status_failure_reply : status_ok;
+        if (!options.fail_replies)
+            return status_ok;
+        // A script that runs c=$(lupex-host --fail ...) under set -e sees why it stopped.
+        if (!flush_output())
+            return status_write_failed;
+        complain(reply_line(reply.c_str()));
+        return status_failure_reply;
     default:
         return status_ok;
     }
@@ -391,9 +442,8 @@ int run_list(Library *library, const std::string &path) {
             ++missing_count;
             continue;
         }
-        unsigned ordinal = library_ordinal(library, export_names[i]);
-        std::printf("%u %s\n", ordinal != 0 ? ordinal : static_cast<unsigned>(i + 1),
-                    export_names[i]);
+        const unsigned ordinal = library_ordinal(library, export_names[i]);
+        write_output(std::to_string(ordinal != 0 ? ordinal : i + 1) + " " + export_names[i] + "\n");
     }
     if (missing_count == count)
         return fail(status_cannot_call,
@@ -452,8 +502,9 @@ int too_many_words(const std::vector<std::string> &given_options,
 
 } // namespace
 
-int host_main(const std::vector<std::string> &arguments) {
-    set_binary_streams();
+namespace {
+
+int run(const std::vector<std::string> &arguments) {
     Options options;
     std::vector<std::string> given_options, words;
     bool end_of_options = false;
@@ -464,11 +515,11 @@ int host_main(const std::vector<std::string> &arguments) {
             continue;
         }
         if (arg == "--help" || arg == "-h") {
-            std::fputs(help_text, stdout);
+            write_output(help_text);
             return status_ok;
         }
         if (arg == "--version") {
-            std::printf("lupex-host %s\n", LUPEX_VERSION);
+            write_output("lupex-host " LUPEX_VERSION "\n");
             return status_ok;
         }
         if (arg == "--library") {
@@ -521,12 +572,13 @@ int host_main(const std::vector<std::string> &arguments) {
             return too_many_words(given_options, words);
     }
 
-    if (options.library.empty())
-        options.library = default_library_path();
     std::string error;
-    Library *library = library_open(options.library, error);
+    Library *library = options.library.empty() ? library_find(options.library, error)
+                                               : library_open(options.library, error);
     if (library == nullptr)
-        return fail(status_cannot_call, "cannot load " + options.library + ": " + error);
+        return fail(status_cannot_call, options.library.empty()
+                                            ? "cannot load the library: " + error
+                                            : "cannot load " + options.library + ": " + error);
 
     using load_hook = void(LUPEX_CALL *)(void *);
     using unload_hook = int(LUPEX_CALL *)(int);
@@ -543,7 +595,17 @@ int host_main(const std::vector<std::string> &arguments) {
 
     if (auto unload = reinterpret_cast<unload_hook>(library_symbol(library, "UnloadDll")))
         unload(0);
-    std::fflush(stdout);
     library_close(library);
+    return status;
+}
+
+} // namespace
+
+int host_main(const std::vector<std::string> &arguments) {
+    set_binary_streams();
+    const int status = run(arguments);
+    if (!flush_output())
+        return fail(status_write_failed,
+                    std::string("cannot write to standard output: ") + std::strerror(output_errno));
     return status;
 }

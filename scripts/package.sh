@@ -4,9 +4,11 @@
 # from, and the static library liblupex_static.a (the C API's way in on Windows);
 # lupex.lib, the import library for Visual Studio (made from lupex.def as well); the
 # header, README.md, LICENSE, CHANGELOG.md and SHA256SUMS; zipped into
-# out/lupex-VERSION-windows.zip (one top folder of the same name). And the Debian
-# package of the native build, out/lupex_VERSION_ARCH.deb. Builds what it needs;
-# prints the zip's path, then the Debian package's.
+# out/lupex-VERSION-windows.zip (one top folder of the same name), with
+# wine-run.sh to run the Windows programs under Wine. And the Debian packages of
+# the native build, out/liblupex2_VERSION_ARCH.deb, out/liblupex-dev_... and
+# out/lupex-host_... . Builds what it needs; prints the zip's path, then the
+# Debian packages'.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh --package
@@ -34,16 +36,41 @@ for target in win32:i686 win64:x86_64; do
   "$arch-w64-mingw32-strip" -g -D -o "$stage/$preset/liblupex_static.a" "build/$preset/liblupex_static.a"
 done
 cp include/lupex.h "$stage/include/"
-cp README.md LICENSE CHANGELOG.md "$stage/"
+cp README.md LICENSE CHANGELOG.md scripts/wine-run.sh "$stage/"
 (cd "$stage" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | LC_ALL=C sort | xargs sha256sum >SHA256SUMS)
 find "$stage" -exec touch -d "@$SOURCE_DATE_EPOCH" {} +
 (cd out && find "$name" | LC_ALL=C sort | zip -qX -@ "$name.zip")
 echo "out/$name.zip"
 
-# The Debian package: the library and host only, no tests.
-cmake --preset release >/dev/null
-cmake --build --preset release -j "$(nproc)" >/dev/null
-cpack --config build/release/CPackConfig.cmake -B out >build/release/cpack.log 2>&1 ||
-  { cat build/release/cpack.log >&2; exit 1; }
-rm -rf out/_CPack_Packages
-ls out/lupex_"$version"_*.deb
+# The Debian packages (debian/): liblupex2, liblupex-dev and lupex-host, built by
+# dpkg-buildpackage as Debian builds them. It writes its results into the parent
+# folder of the tree it builds, so it builds a copy of the tree in a folder of its
+# own; only the three packages come out of it, into out/.
+changelog_version=$(dpkg-parsechangelog -S Version)
+[ "$changelog_version" = "$version" ] ||
+  { echo "package: debian/changelog is at $changelog_version, CMakeLists.txt at $version" >&2; exit 1; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+tree=$work/lupex-$version
+mkdir "$tree"
+tar -C . --exclude=./.git --exclude=./build --exclude=./out -cf - . | tar -C "$tree" -xf -
+start=$SECONDS
+mkdir -p build
+# noautodbgsym: no -dbgsym packages beside the three.
+if ! (cd "$tree" && DEB_BUILD_OPTIONS="noautodbgsym ${DEB_BUILD_OPTIONS:-}" \
+        dpkg-buildpackage -b -us -uc) >build/dpkg-buildpackage.log 2>&1; then
+  tail -40 build/dpkg-buildpackage.log >&2
+  echo "package: dpkg-buildpackage failed (build/dpkg-buildpackage.log)" >&2
+  exit 1
+fi
+echo "package: dpkg-buildpackage took $((SECONDS - start)) s" >>build/dpkg-buildpackage.log
+debs=()
+# The single package that CPack made before these three.
+rm -f out/lupex_*.deb
+for package in liblupex2 liblupex-dev lupex-host; do
+  rm -f out/"$package"_*.deb
+  deb=$(cd "$work" && ls "$package"_"$version"_*.deb)
+  mv "$work/$deb" out/
+  debs+=("out/$deb")
+done
+printf '%s\n' "${debs[@]}"

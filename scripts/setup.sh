@@ -2,10 +2,10 @@
 # Installs what a fresh Debian 12 machine lacks for the whole build and test run:
 # MinGW-w64 for both Windows targets, 64-bit and 32-bit Wine to run their programs,
 # 32-bit x86 libraries and qemu-user for the 32-bit Linux tests, zip and unzip for
-# the release packages, dpkg-dev and pkgconf for the Debian package and its test,
-# Debian's llvm for lupex.lib (llvm-dlltool) and clang-cl and lld-link for the
-# programs built in MSVC mode.
-# Debian's python3 and pytest for the Python module's tests.
+# the release packages, dpkg-dev and debhelper to build the Debian packages, lintian
+# and pkgconf for their test, Debian's llvm for lupex.lib (llvm-dlltool) and
+# clang-cl and lld-link for the programs built in MSVC mode, Debian's python3 and
+# pytest for the Python module's tests.
 # Where the kernel cannot run 32-bit x86 programs, 32-bit Wine runs under qemu-i386
 # from bookworm-backports through a binfmt_misc entry. Does only what is missing, so
 # it is cheap to run again (nothing is installed or changed when all is there). Needs
@@ -21,14 +21,14 @@ packages=(
   wine64 wine32:i386 g++-multilib qemu-user
   libclang-rt-14-dev
   clang-tools-14 lld-14 llvm-14
-  zip unzip dpkg-dev pkgconf
+  zip unzip dpkg-dev debhelper lintian pkgconf
   python3 python3-pytest
 )
 wine32=1
 case "${1:-}" in
   --native) packages=(cmake g++) wine32= ;;
   --package) packages=(cmake g++ g++-mingw-w64-i686 g++-mingw-w64-x86-64
-                       binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 zip dpkg-dev
+                       binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 zip dpkg-dev debhelper
                        llvm-14) wine32= ;;
   --bench) packages=(cmake g++ libbenchmark-dev libssl-dev python3) wine32= ;;
 esac

@@ -33,7 +33,7 @@ package() {
   local made
   made=$(bash scripts/package.sh) && echo "$made" &&
     bash tests/package_test.sh "$(sed -n 1p <<<"$made")" &&
-    bash tests/debian_package_test.sh "$(sed -n 2p <<<"$made")"
+    bash tests/debian_package_test.sh $(sed -n '2,$p' <<<"$made")
 }
 # The Python module (python/lupex) under Debian's python3 and pytest, against the
 # native build's library.
@@ -83,7 +83,7 @@ stage "32-bit x86 tests under qemu-i386" i386
 stage "win32 lupex.dll: export, lean and version resource checks, tests under 32-bit Wine" win32
 stage "win64 lupex.dll: export, lean and version resource checks, tests under Wine" win64
 stage "lupex.h in MSVC mode: clang-cl /W4 /WX, C and C++, x86 and x64" bash tests/msvc_header.sh
-stage "release packages: scripts/package.sh, the zip and the Debian package unpacked and checked" package
+stage "release packages: scripts/package.sh, the zip and the Debian packages unpacked and checked" package
 stage "README: every command as shown, the host examples also under Wine" readme
 stage "ASan+UBSan: unit tests and host request table" asan
 stage "TSan: unit tests and host request table" tsan

@@ -5,7 +5,10 @@
 # both kinds of program. Wine's own output goes to a file and is copied out
 # afterwards: wineserver inherits the descriptors it is started with and would hold
 # a pipe open long after the run. The output is copied byte for byte (a reply may
-# hold a carriage return of its own).
+# hold a carriage return of its own). With LUPEX_WINE_DIRECT=1 the program gets this
+# script's own standard streams instead, for checks of how it meets them (a full
+# disk, a closed stream): then the caller makes sure that a pipe held open by
+# wineserver does not matter.
 # usage: wine-run.sh PROGRAM.exe [ARGUMENTS...]
 set -u
 wine64=/usr/lib/wine/wine64 wine32=/usr/lib/wine/wine
@@ -32,6 +35,12 @@ fi
 export WINEPREFIX=$LUPEX_WINEPREFIX
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   "$wine64" wineboot --init >"$WINEPREFIX/.boot.log" 2>&1 </dev/null
+fi
+if [ "${LUPEX_WINE_DIRECT:-}" = 1 ]; then
+  "$wine" "$@"
+  rc=$?
+  [ -z "$own_prefix" ] || { WINEPREFIX=$LUPEX_WINEPREFIX "${wine64%64}server" -k 2>/dev/null; rm -rf "$LUPEX_WINEPREFIX"; }
+  exit $rc
 fi
 out=$(mktemp /tmp/lupex-wine-out.XXXXXX)
 err=$(mktemp /tmp/lupex-wine-err.XXXXXX)

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The host program's own behaviour: --help, --version, --list, usage errors and their
-# one-line messages, "--", loading a library and the messages when that fails, hex
-# input and output, reply lines and their escape, --fail, --batch (one line out for
-# every line in, a file carried through encryption and back), the Windows host's
-# encodings, and the guard checks against a library that breaks the buffer contract.
+# one-line messages, "--", loading a library (where the host looks for it, and the
+# messages when that fails), hex input and output, reply lines and their escape as
+# any POSIX sh reads it, --fail, --batch (one line out for every line in, a file
+# carried through encryption and back), output that cannot be written, the Windows
+# host's encodings, and the guard checks against a library that breaks the buffer
+# contract.
 # usage: host_cli.sh VERSION ROGUE_LIBRARY [EMULATOR] HOST
 set -uo pipefail
 version=$1 rogue=$2
@@ -63,12 +65,15 @@ run_host() {
   out=$(cat "$work/out") err=$(tr -d '\r' <"$work/err")
 }
 hex_of() { od -An -v -tx1 | tr -d ' \n'; }
+# printf %b as a POSIX sh has it (dash: no bash extensions such as \xHH).
+command -v dash >/dev/null || fail "dash is missing: the escaped reply lines are not checked in a POSIX sh"
+posix_printf_b() { dash -c 'printf "%b" "$1"' dash "$1"; }
 # The reply of md5 to the bytes that printf makes of FORMAT.
 md5_of() { printf '+OK %s' "$(printf -- "$1" | md5sum | cut -c1-32)"; }
 # A reply line as the reply's bytes: an escaped line (leading "\") through printf %b.
 reply_bytes() {
   case $1 in
-    '\'*) printf '%b' "${1#\\}" ;;
+    '\'*) posix_printf_b "${1#\\}" ;;
     *) printf '%s' "$1" ;;
   esac
 }
@@ -92,7 +97,8 @@ for option in --help -h; do
   expect 0 '' "$option"
   [[ "$out" == *"usage: lupex-host"*"examples:"* ]] || fail "$option: no usage and examples on stdout"
 done
-for topic in '  0  ' '  1  ' '  2  ' '  3  ' '  4  ' '-HOST' '\xHH' 'process list' '--utf8' '--fail'; do
+for topic in '  0  ' '  1  ' '  2  ' '  3  ' '  4  ' '  5  ' '-HOST' '\0ooo' 'process list' '--utf8' '--fail' \
+             'standard output failed'; do
   [[ "$out" == *"$topic"* ]] || fail "--help does not tell of '$topic'"
 done
 expect 0 '' --version
@@ -137,13 +143,17 @@ done
 expect 0 '' --hex -- md5 616263
 [ "$out" = "$(md5_of abc)" ] || fail "--hex -- md5 616263: '$out'"
 
-# Failure replies exit 0, or 4 with --fail; the reply is printed either way.
+# Failure replies exit 0, or 4 with --fail; the reply is printed either way, and with
+# --fail also copied to stderr, so that a script stopped by set -e says why.
 expect 0 '' blowfish 'shuffle secret text'
 [ "$out" = '-FUNC Unknown subfunction' ] || fail "blowfish shuffle: '$out'"
-expect 4 '' --fail blowfish 'shuffle secret text'
-[ "$out" = '-FUNC Unknown subfunction' ] || fail "--fail blowfish shuffle: '$out'"
-expect 4 '' --fail md5 ''
-[ "$out" = '--STRING Enter a string to encrypt' ] || fail "--fail md5 '': '$out'"
+for case in 'blowfish|shuffle secret text|-FUNC Unknown subfunction' \
+            'md5||--STRING Enter a string to encrypt'; do
+  IFS='|' read -r procedure text reply <<<"$case"
+  expect 4 "$reply" --fail "$procedure" "$text"
+  [ "$out" = "$reply" ] && [ "$err" = "lupex-host: $reply" ] ||
+    fail "--fail $procedure '$text': stdout '$out', stderr '$err'"
+done
 expect 0 '' --fail md5 abc
 
 # Unknown exports and lifecycle hooks: status 2.
@@ -196,6 +206,78 @@ else
   system_library=$(ldd "$host_program" 2>/dev/null | awk '$1 ~ /^libc\.so/ {print $3}')
 fi
 
+# Without --library the POSIX host looks for the SONAME and the development name
+# beside itself (a build tree), then in the library folder of its install, then
+# asks the dynamic linker for the SONAME; never in the current folder. Each case: the
+# host copied to bin/ of an empty folder, the files put there (copies of the library,
+# or of the rogue one as a decoy that must not be loaded), LD_LIBRARY_PATH, and what
+# the host must do.
+if [ -z "$windows" ]; then
+  soname=$(objdump -p "$library" | awk '$1 == "SONAME" {print $2}')
+  libdir=${LUPEX_LIBDIR_FROM_BINDIR:?the library folder of an install, relative to its bin/}
+  [ -n "$soname" ] || fail "$library has no SONAME"
+  saved_command=("${host_command[@]}")
+  n=0
+  while IFS='|' read -r files ld_path outcome; do
+    n=$((n + 1)) root=$work/search$n
+    mkdir -p "$root/bin" "$root/cwd" "$root/ld"
+    cp "$host_program" "$root/bin/"
+    for file in $files; do
+      source=$library
+      [[ "$file" == rogue:* ]] && source=$rogue file=${file#rogue:}
+      file=${file//SONAME/$soname} file=${file//LIBDIR/$libdir}
+      mkdir -p "$(dirname "$root/$file")"
+      cp "$source" "$root/$file"
+    done
+    host_command=("$root/bin/$(basename "$host_program")") cwd=$root/cwd
+    host_env=()
+    [ -z "$ld_path" ] || host_env=("LD_LIBRARY_PATH=$root/$ld_path")
+    host md5 abc
+    outcome=${outcome//ROOT/$root} outcome=${outcome//SONAME/$soname} outcome=${outcome//LIBDIR/$libdir}
+    case $outcome in
+      ok) [ "$status" = 0 ] && [ "$out" = "$(md5_of abc)" ] ||
+            fail "library search with $files${ld_path:+, LD_LIBRARY_PATH=$ld_path}: status $status, '$out', '$err'" ;;
+      *) [ "$status" = 2 ] && [[ "$err" == *"$outcome"* ]] ||
+           fail "library search with $files${ld_path:+, LD_LIBRARY_PATH=$ld_path}: status $status, stderr '$err', expected '$outcome'" ;;
+    esac
+  done <<'EOF'
+bin/SONAME||ok
+bin/liblupex.so||ok
+bin/SONAME rogue:bin/LIBDIR/SONAME||ok
+bin/LIBDIR/SONAME||ok
+bin/LIBDIR/liblupex.so||ok
+ld/SONAME|ld|ok
+rogue:ld/SONAME bin/LIBDIR/SONAME|ld|ok
+cwd/SONAME cwd/liblupex.so||cannot load the library: no SONAME or liblupex.so in ROOT/bin/ or ROOT/bin/LIBDIR/; and the dynamic linker finds no SONAME
+EOF
+  host_command=("${saved_command[@]}") cwd=$PWD host_env=()
+
+  # Its own location unreadable (no /proc in a mount namespace of its own): the host
+  # says so, does not fall back on the current folder, and still asks the dynamic
+  # linker. (A sanitizer's runtime itself needs /proc.)
+  if [[ "$(ldd "$host_program" 2>/dev/null)" =~ lib(a|t|ub)san ]]; then
+    echo "note: a sanitized host: the host without /proc/self/exe not checked"
+  elif unshare -m true 2>/dev/null; then
+    mkdir -p "$work/noproc/cwd" "$work/noproc/ld"
+    cp "$library" "$work/noproc/cwd/liblupex.so"
+    cp "$library" "$work/noproc/ld/$soname"
+    for ld_path in '' "$work/noproc/ld"; do
+      (cd "$work/noproc/cwd" && LD_LIBRARY_PATH=$ld_path unshare -m sh -c \
+        'mount -t tmpfs none /proc && exec "$0" md5 abc' "$host_program") >"$work/out" 2>"$work/err"
+      status=$? out=$(cat "$work/out") err=$(cat "$work/err")
+      if [ -n "$ld_path" ]; then
+        [ "$status" = 0 ] && [ "$out" = "$(md5_of abc)" ] ||
+          fail "no /proc, LD_LIBRARY_PATH with $soname: status $status, '$out', '$err'"
+      else
+        [ "$status" = 2 ] && [[ "$err" == *"own location cannot be read"*"the dynamic linker finds no $soname"* ]] ||
+          fail "no /proc, liblupex.so in the current folder: status $status, '$out', stderr '$err'"
+      fi
+    done
+  else
+    echo "note: no mount namespace (unshare -m): the host without /proc/self/exe not checked"
+  fi
+fi
+
 # --list of a library that is not a lupex library, or not all of one: status 2, and
 # the missing exports named.
 if [ -n "$system_library" ]; then
@@ -227,7 +309,7 @@ expect 2 "holds a zero byte (byte 2): the library would see only the bytes befor
 # text give a control byte, CR LF, and bytes of 0x80 and above.
 wrong='decrypt wrong-12294 26FVP/Vur1q.7J5YR0oj5Ks1'
 wrong_hex=2b4f4b20a17e2091cfeea88114bc0d0a25a5bed8
-wrong_line=$(printf '\\+OK \xa1~ \x91\xcf\xee\xa8\x81\\x14\xbc\\r\\n%%\xa5\xbe\xd8')
+wrong_line=$(printf '\\+OK \xa1~ \x91\xcf\xee\xa8\x81\\0024\xbc\\r\\n%%\xa5\xbe\xd8')
 expect 0 '' --hex-reply blowfish "$wrong"
 [ "$out" = "$wrong_hex" ] || fail "--hex-reply blowfish '$wrong': '$out', expected '$wrong_hex'"
 expect 0 '' blowfish "$wrong"
@@ -238,7 +320,7 @@ expect 0 '' blowfish 'encrypt secret back\slash'
 slash=${out#+OK }
 expect 0 '' blowfish "encrypt secret a\\b"$'\t'c
 tab=${out#+OK }
-for case in "decrypt secret $slash|+OK back\\slash" "decrypt secret $tab|\\+OK a\\\\b\\x09c" \
+for case in "decrypt secret $slash|+OK back\\slash" "decrypt secret $tab|\\+OK a\\\\b\\0011c" \
             "$wrong|$wrong_line" 'encrypt|-KEY Invalid Key'; do
   request=${case%|*} line=${case##*|}
   expect 0 '' blowfish "$request"
@@ -289,7 +371,7 @@ while IFS='|' read -r options line reply; do
 done <<'EOF'
 --batch|LoadDll x|-HOST LoadDll is a lifecycle hook, not a procedure
 --batch| md5 abc|-HOST the line begins with a blank: the procedure name comes first
---batch|fo\001o bar|\-HOST the library has no export named 'fo\x01o' (the procedures are blowfish, md5 and dllinfo)
+--batch|fo\001o bar|\-HOST the library has no export named 'fo\0001o' (the procedures are blowfish, md5 and dllinfo)
 --batch|md5 a\000b|-HOST the line holds a zero byte (byte 6): the library would see only the bytes before it
 --hex --batch|md5 6162zz|-HOST the hex text holds 'z' at position 5, which is not a hex digit
 --hex --batch|md5 610062|-HOST the hex text holds a zero byte (byte 2): the library would see only the bytes before it
@@ -302,7 +384,7 @@ batch 'md5 abc' --batch
 batch $'md5 abc\nblowfish x\n' --batch
 [ "$status" = 0 ] || fail "--batch with a failure reply: exit status $status"
 batch $'md5 abc\nblowfish x\n' --fail --batch
-[ "$status" = 4 ] && [ "$err" = 'lupex-host: 1 of 2 lines got a failure reply' ] ||
+[ "$status" = 4 ] && [ "$err" = $'lupex-host: line 2: -FUNC Unknown subfunction\nlupex-host: 1 of 2 lines got a failure reply' ] ||
   fail "--fail --batch with a failure reply: exit status $status, stderr '$err'"
 batch $'blowfish x\nfoo\n' --fail --batch
 [ "$status" = 2 ] || fail "--fail --batch with a failure reply and a line not called: exit status $status"
@@ -336,7 +418,7 @@ while IFS= read -r line; do
   case $line in
     '-STRING Invalid String') echo ;;
     '+OK '*) printf '%s\n' "${line#+OK }" ;;
-    '\+OK '*) line=${line#\\}; printf '%b\n' "${line#+OK }" ;;
+    '\+OK '*) line=${line#\\}; posix_printf_b "${line#+OK }\n" ;;
     *) fail "decryption of a file: reply '$line'" ;;
   esac
 done <"$work/replies" >"$work/decrypted"
@@ -383,6 +465,43 @@ elif [ -n "$utf8_locale" ]; then
   host_env=()
 else
   echo "note: no C.UTF-8 locale: the Windows host's encodings not checked"
+fi
+
+# Output that cannot be written is an error: status 5 and a message, for a single
+# call, --batch, --list, --help and --version, to a full disk (/dev/full) and to a
+# closed standard output; and a pipe whose reader has gone ends the host (POSIX: by
+# SIGPIPE, as other tools; Windows: status 5). Under Wine the program gets the
+# streams itself, not through wine-run.sh's copies.
+write_fails() {
+  local destination=$1
+  shift
+  printf 'md5 abc\n' >"$work/in"
+  case $destination in
+    full) (cd "$cwd" && LUPEX_WINE_DIRECT=1 "${host_command[@]}" "$@") <"$work/in" >/dev/full 2>"$work/err"
+          status=$? ;;
+    closed) (cd "$cwd" && LUPEX_WINE_DIRECT=1 "${host_command[@]}" "$@") <"$work/in" >&- 2>"$work/err"
+            status=$? ;;
+    # The reader is gone before the host, given its input late, writes a line.
+    pipe) { sleep 1; cat "$work/in"; } | (cd "$cwd" && LUPEX_WINE_DIRECT=1 "${host_command[@]}" "$@") 2>"$work/err" | true
+          status=${PIPESTATUS[1]} ;;
+  esac
+  err=$(tr -d '\r' <"$work/err")
+}
+for destination in full closed; do
+  for args in 'md5 abc' '--hex-reply md5 abc' '--batch' '--fail --batch' '--list' '--help' '--version'; do
+    read -ra words <<<"$args"
+    write_fails "$destination" "${words[@]}"
+    [ "$status" = 5 ] && [[ "$err" == "lupex-host: cannot write to standard output: "* ]] ||
+      fail "lupex-host $args to a $destination standard output: status $status, stderr '$err'"
+  done
+done
+write_fails pipe --batch
+if [ -n "$windows" ]; then
+  [ "$status" = 5 ] && [[ "$err" == "lupex-host: cannot write to standard output: "* ]] ||
+    fail "--batch into a pipe whose reader has gone: status $status, stderr '$err'"
+else
+  [ "$status" = $((128 + 13)) ] || [ "$status" = 5 ] ||
+    fail "--batch into a pipe whose reader has gone: status $status, expected SIGPIPE's $((128 + 13)) (or 5)"
 fi
 
 # A library that breaks the buffer contract: its replies are refused with status 3.

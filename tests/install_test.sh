@@ -22,6 +22,7 @@ missing=0
 for f in bin/lupex-host include/lupex.h lib/liblupex.so lib/liblupex_static.a \
          lib/cmake/lupex/lupexConfig.cmake \
          lib/cmake/lupex/lupexConfigVersion.cmake lib/cmake/lupex/lupexTargets.cmake \
+         lib/cmake/lupex/lupexHostTargets.cmake share/man/man1/lupex-host.1 \
          lib/pkgconfig/lupex.pc share/doc/lupex/LICENSE share/doc/lupex/README.md \
          share/doc/lupex/CHANGELOG.md; do
   [ -e "$prefix/$f" ] || { echo "FAIL: $f is not installed"; missing=1; }

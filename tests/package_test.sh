@@ -3,10 +3,11 @@
 # hold, their checksums against SHA256SUMS, the header, README and licence as in the
 # sources, both DLLs through the export, lean DLL and version resource checks, both
 # host programs importing Windows system DLLs only, each host from the package calling
-# the DLL beside it under Wine (32-bit Wine for the 32-bit one), a C program linked
-# against each import library from the package calling all five exports, and a C
-# program linked against each static library calling the C API, without lupex.dll,
-# and a program built in MSVC mode linked against each lupex.lib calling the exports.
+# the DLL beside it under Wine through the package's own wine-run.sh (32-bit Wine for
+# the 32-bit one), a C program linked against each import library from the package
+# calling all five exports, and a C program linked against each static library
+# calling the C API, without lupex.dll, and a program built in MSVC mode linked
+# against each lupex.lib calling the exports.
 # usage: package_test.sh ZIP
 set -euo pipefail
 zip=$(realpath "$1")
@@ -41,7 +42,8 @@ win64/liblupex_static.a
 win64/lupex-host.exe
 win64/lupex.def
 win64/lupex.dll
-win64/lupex.lib'
+win64/lupex.lib
+wine-run.sh'
 files=$(find . -type f | sed 's|^\./||' | LC_ALL=C sort)
 [ "$files" = "$expected_files" ] || fail "the package holds: $(echo $files)"
 # SHA256SUMS names every other file, and every sum matches.
@@ -50,6 +52,7 @@ summed=$(awk '{print $2}' SHA256SUMS | LC_ALL=C sort)
 sha256sum --quiet -c SHA256SUMS || fail "checksums do not match SHA256SUMS"
 cmp -s include/lupex.h "$tests/../include/lupex.h" || fail "include/lupex.h differs from the sources"
 cmp -s README.md "$tests/../README.md" || fail "README.md differs from the sources"
+cmp -s wine-run.sh "$tests/../scripts/wine-run.sh" || fail "wine-run.sh differs from scripts/wine-run.sh"
 for doc in LICENSE CHANGELOG.md; do
   cmp -s "$doc" "$tests/../$doc" || fail "$doc differs from the sources"
 done
@@ -66,10 +69,10 @@ for target in win32:i686:pei-i386 win64:x86_64:pei-x86-64; do
 done
 
 # Each host as unpacked: it finds lupex.dll beside itself.
-wine_run=$tests/../scripts/wine-run.sh
+wine_run=$root/wine-run.sh
 version=${name#lupex-}
 for dir in win32 win64; do
-  host() { "$wine_run" "$dir/lupex-host.exe" "$@"; }
+  host() { bash "$wine_run" "$dir/lupex-host.exe" "$@"; }
   expect() {
     local actual
     actual=$(host "${@:2}") || fail "$dir/lupex-host.exe ${*:2}: exit status $?"
@@ -89,7 +92,7 @@ for target in win32:i686 win64:x86_64; do
   program=$dir/consumer.exe
   if "$arch-w64-mingw32-gcc" -O2 -Wall -Wextra -Werror -Iinclude "$tests/consumer/consumer.c" \
        -L"$dir" -llupex -static-libgcc -o "$program" >"$work/link.log" 2>&1; then
-    "$wine_run" "$program" >"$work/out" || { fail "$program's calls:"; cat "$work/out"; }
+    bash "$wine_run" "$program" >"$work/out" || { fail "$program's calls:"; cat "$work/out"; }
   else
     fail "a C program does not link against $dir/liblupex.dll.a:"
     cat "$work/link.log"
@@ -101,7 +104,7 @@ for target in win32:i686 win64:x86_64; do
        -L"$dir" -llupex_static -static-libgcc -o "$program" >"$work/link.log" 2>&1; then
     imports=$("$arch-w64-mingw32-objdump" -p "$program" | awk '/DLL Name:/{print tolower($3)}' | sort -u | tr '\n' ' ')
     [ "$imports" = "kernel32.dll msvcrt.dll " ] || fail "$program imports $imports"
-    "$wine_run" "$program" >"$work/out" || { fail "$program's calls:"; cat "$work/out"; }
+    bash "$wine_run" "$program" >"$work/out" || { fail "$program's calls:"; cat "$work/out"; }
   else
     fail "a C program does not link against $dir/liblupex_static.a:"
     cat "$work/link.log"
