@@ -5,6 +5,7 @@
 
 #include "cipher/blowfish.h"
 #include "cipher/text_cipher.h"
+#include "plugin/clear_regs.h"
 #include "plugin/platform.h"
 #include "plugin/stack_clear.h"
 
@@ -39,15 +40,15 @@ int done(std::size_t *out_length, std::size_t length) {
 
 } // namespace
 
-std::size_t lupex_encrypt_capacity(std::size_t text_length) {
+LUPEX_CLEAR_REGS std::size_t lupex_encrypt_capacity(std::size_t text_length) {
     return encrypt_capacity(text_length);
 }
 
-std::size_t lupex_decrypt_capacity(std::size_t cipher_length) {
+LUPEX_CLEAR_REGS std::size_t lupex_decrypt_capacity(std::size_t cipher_length) {
     return decrypt_capacity(cipher_length);
 }
 
-int lupex_encrypt(const void *key, std::size_t key_length, const void *text,
+LUPEX_CLEAR_REGS int lupex_encrypt(const void *key, std::size_t key_length, const void *text,
                   std::size_t text_length, char *out, std::size_t out_capacity,
                   std::size_t *out_length) {
     if (key == nullptr || key_length == 0)
@@ -60,7 +61,7 @@ int lupex_encrypt(const void *key, std::size_t key_length, const void *text,
     return done(out_length, length);
 }
 
-int lupex_decrypt(const void *key, std::size_t key_length, const char *cipher,
+LUPEX_CLEAR_REGS int lupex_decrypt(const void *key, std::size_t key_length, const char *cipher,
                   std::size_t cipher_length, char *out, std::size_t out_capacity,
                   std::size_t *out_length) {
     if (key == nullptr || key_length == 0)
@@ -73,7 +74,7 @@ int lupex_decrypt(const void *key, std::size_t key_length, const char *cipher,
     return done(out_length, length);
 }
 
-int lupex_encpass(const void *password, std::size_t password_length, char out[14]) {
+LUPEX_CLEAR_REGS int lupex_encpass(const void *password, std::size_t password_length, char out[14]) {
     if (password == nullptr || password_length == 0)
         return LUPEX_ERR_TEXT;
     if (out == nullptr)
@@ -83,7 +84,7 @@ int lupex_encpass(const void *password, std::size_t password_length, char out[14
     return LUPEX_OK;
 }
 
-int lupex_key_setup(lupex_key *k, const void *key, std::size_t key_length) {
+LUPEX_CLEAR_REGS int lupex_key_setup(lupex_key *k, const void *key, std::size_t key_length) {
     if (k == nullptr || key == nullptr || key_length == 0)
         return LUPEX_ERR_KEY;
     box_setup(k, bytes_of(key), key_length);
@@ -91,7 +92,7 @@ int lupex_key_setup(lupex_key *k, const void *key, std::size_t key_length) {
     return LUPEX_OK;
 }
 
-int lupex_encrypt_with(const lupex_key *k, const void *text, std::size_t text_length,
+LUPEX_CLEAR_REGS int lupex_encrypt_with(const lupex_key *k, const void *text, std::size_t text_length,
                        char *out, std::size_t out_capacity, std::size_t *out_length) {
     if (k == nullptr)
         return LUPEX_ERR_KEY;
@@ -102,7 +103,7 @@ int lupex_encrypt_with(const lupex_key *k, const void *text, std::size_t text_le
     return done(out_length, length);
 }
 
-int lupex_decrypt_with(const lupex_key *k, const char *cipher, std::size_t cipher_length,
+LUPEX_CLEAR_REGS int lupex_decrypt_with(const lupex_key *k, const char *cipher, std::size_t cipher_length,
                        char *out, std::size_t out_capacity, std::size_t *out_length) {
     if (k == nullptr)
         return LUPEX_ERR_KEY;
@@ -114,7 +115,7 @@ int lupex_decrypt_with(const lupex_key *k, const char *cipher, std::size_t ciphe
     return done(out_length, length);
 }
 
-void lupex_key_wipe(lupex_key *k) {
+LUPEX_CLEAR_REGS void lupex_key_wipe(lupex_key *k) {
     if (k != nullptr)
         wipe_memory(k, sizeof *k);
 }

@@ -4,6 +4,7 @@
 #include "digest/digest.h"
 #include "digest/md5_procedure.h"
 #include "lupex.h"
+#include "plugin/clear_regs.h"
 #include "plugin/stack_clear.h"
 
 void md5_digits(const void *data, std::size_t length, char *out) {
@@ -11,7 +12,7 @@ void md5_digits(const void *data, std::size_t length, char *out) {
     out[32] = '\0';
 }
 
-void lupex_md5(const void *data, std::size_t length, char out[33]) {
+LUPEX_CLEAR_REGS void lupex_md5(const void *data, std::size_t length, char out[33]) {
     if (out == nullptr)
         return;
     md5_digits(data, length, out);

@@ -3,6 +3,7 @@
 
 #include "digest/digest.h"
 #include "digest/md5_procedure.h"
+#include "plugin/clear_regs.h"
 #include "plugin/reply.h"
 #include "plugin/stack_clear.h"
 
@@ -19,7 +20,7 @@
     clear_request_tail(buffer, length, reply_length);
 }
 
-int LUPEX_CALL md5(void *, void *, char *buffer, void *, int, int) {
+LUPEX_CLEAR_REGS int LUPEX_CALL md5(void *, void *, char *buffer, void *, int, int) {
     if (buffer != nullptr) {
         md5_request(buffer);
         clear_stack(md5_stack_bytes);
