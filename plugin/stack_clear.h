@@ -6,7 +6,8 @@
 // there clears whatever they left.
 //
 // lupex_clear_stack is a few instructions of assembly per target
-// (stack_clear_x86_64.S, stack_clear_i686.S, stack_clear_aarch64.S): it stores
+// (stack_clear_x86_64.S, stack_clear_i686.S, stack_clear_aarch64.S,
+// stack_clear_s390x.S): it stores
 // nothing of its own on the stack before it clears, so nothing it saves lands above
 // the block it clears, and that holds whatever the compiler and the optimisation. It
 // clears from the top down, a 16-byte store at a time, the way a stack probe touches
