@@ -2,7 +2,10 @@
 # Installs what a fresh Debian 12 machine lacks for the whole build and test run:
 # MinGW-w64 for both Windows targets, 64-bit and 32-bit Wine to run their programs,
 # 32-bit x86 libraries and qemu-user for the 32-bit Linux tests, zip and unzip for
-# the release packages, dpkg-dev and pkgconf for the Debian package and its test.
+# the release packages, dpkg-dev and pkgconf for the Debian package and its test,
+# and Debian's C and C++ libraries and binutils for s390x and 64-bit ARM, which clang
+# builds the unit tests against for qemu-s390x and qemu-aarch64 (Debian's own cross
+# g++ packages conflict with g++-multilib: installing one removes the other).
 # Where the kernel cannot run 32-bit x86 programs, 32-bit Wine runs under qemu-i386
 # from bookworm-backports through a binfmt_misc entry. Does only what is missing, so
 # it is cheap to run again (nothing is installed or changed when all is there). Needs
@@ -17,6 +20,8 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine64 wine32:i386 g++-multilib qemu-user
   libclang-rt-14-dev
+  libstdc++-12-dev-s390x-cross binutils-s390x-linux-gnu
+  libstdc++-12-dev-arm64-cross binutils-aarch64-linux-gnu
   zip unzip dpkg-dev pkgconf
 )
 wine32=1
