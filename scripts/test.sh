@@ -68,7 +68,7 @@ memcheck() {
 }
 # Each fuzz target for a bounded time from a copy of its seed corpus (fuzz/run.sh),
 # short enough to keep the whole run well under 15 minutes; longer runs are separate.
-fuzz_seconds=${LUPEX_FUZZ_SECONDS:-20}
+fuzz_seconds=${LUPEX_FUZZ_SECONDS:-10}
 
 # One throw-away Wine prefix for the whole run (scripts/wine-run.sh uses it).
 LUPEX_WINEPREFIX=$(mktemp -d /tmp/lupex-wine.XXXXXX)
