@@ -1,8 +1,7 @@
 // lupex_clear_stack(size_t bytes) for 32-bit x86 (see stack_clear.h): cdecl, as the
 // compiler calls any function declared without a convention, so the caller removes
-// the argument. It pushes nothing and keeps the stack pointer where it is: the
-// return address at (%esp) and the argument above it are all that lies above the
-// block it clears.
+// the argument. It pushes nothing: the return address at (%esp) and the argument
+// above it are all that lies above the block it clears.
 #if defined(_WIN32)
 #define SYMBOL _lupex_clear_stack
 #else
@@ -28,6 +27,15 @@ SYMBOL:
         movl    %esp, %eax              // the cursor: the top of what is left
         movl    %esp, %ecx
         subl    %edx, %ecx              // the bottom: cursor - bytes rounded up to 16
+#if !defined(_WIN32)
+        // Memory under the stack pointer is no one's, so the stack pointer goes down to
+        // the bottom while the block is cleared (a signal handler's frame then lands
+        // below it) and comes back after. Nothing is stored by moving it. (Windows: the
+        // stores below it are the stack probe's own kind.)
+        movl    %esp, %edx
+        .cfi_def_cfa_register %edx
+        movl    %ecx, %esp
+#endif
 1:
         subl    $16, %eax
         movl    $0, 12(%eax)
@@ -36,6 +44,10 @@ SYMBOL:
         movl    $0, (%eax)
         cmpl    %ecx, %eax
         ja      1b
+#if !defined(_WIN32)
+        movl    %edx, %esp
+        .cfi_def_cfa_register %esp
+#endif
 
         xorl    %eax, %eax
         xorl    %ecx, %ecx

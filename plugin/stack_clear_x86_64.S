@@ -1,6 +1,6 @@
 // lupex_clear_stack(size_t bytes) for x86-64, both calling conventions (see
-// stack_clear.h). It pushes nothing and keeps the stack pointer where it is: the
-// return address at (%rsp) is the last thing above the block it clears.
+// stack_clear.h). It pushes nothing: the return address at (%rsp) is the last thing
+// above the block it clears.
 //
 // System V (Linux and the like): the argument is in %rdi; every vector register and
 // %rax, %rcx, %rdx, %rsi, %rdi, %r8-%r11 are call-used.
@@ -34,6 +34,16 @@ SYMBOL:
         andq    $-64, %rdx
         negq    %rdx
         addq    %rax, %rdx              // the bottom: cursor - bytes rounded up to 64
+#if !defined(_WIN64)
+        // System V: below the 128-byte red zone, memory under the stack pointer is no
+        // one's, so the stack pointer goes down to the bottom while the block is
+        // cleared (a signal handler's frame then lands below it) and comes back after.
+        // Nothing is stored by moving it. (Windows: a function without unwind data must
+        // leave it alone, and the stores below it are the stack probe's own kind.)
+        movq    %rsp, %r11
+        .cfi_def_cfa_register %r11
+        movq    %rdx, %rsp
+#endif
 1:
         subq    $64, %rax
         movaps  %xmm0, 48(%rax)
@@ -42,6 +52,10 @@ SYMBOL:
         movaps  %xmm0, (%rax)
         cmpq    %rdx, %rax
         ja      1b
+#if !defined(_WIN64)
+        movq    %r11, %rsp
+        .cfi_def_cfa_register %rsp
+#endif
 
         xorl    %eax, %eax
         xorl    %ecx, %ecx

@@ -13,7 +13,17 @@
 #include "lupex.h"
 #include "plugin/clear_regs.h"
 
-#if defined(__x86_64__) && !defined(_WIN32)
+// Not under ThreadSanitizer, whose calls at a function's exit may come after the
+// compiler's zeroing.
+#if defined(__SANITIZE_THREAD__)
+#define LUPEX_REGISTERS_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define LUPEX_REGISTERS_SANITIZED 1
+#endif
+#endif
+
+#if defined(__x86_64__) && !defined(_WIN32) && !defined(LUPEX_REGISTERS_SANITIZED)
 #define LUPEX_REGISTER_TEST 1
 #if defined(__has_attribute)
 #if __has_attribute(zero_call_used_regs)
