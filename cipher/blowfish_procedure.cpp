@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "cipher/text_cipher.h"
+#include "plugin/clear_regs.h"
 #include "plugin/platform.h"
 #include "plugin/reply.h"
 #include "plugin/stack_clear.h"
@@ -83,7 +84,7 @@ void encrypt_or_decrypt(char *buffer, char *cursor, bool encrypt) {
 
 } // namespace lupex
 
-int LUPEX_CALL blowfish(void *, void *, char *buffer, void *, int, int) {
+LUPEX_CLEAR_REGS int LUPEX_CALL blowfish(void *, void *, char *buffer, void *, int, int) {
     if (buffer != nullptr) {
         lupex::blowfish_request(buffer);
         lupex::clear_stack(lupex::blowfish_stack_bytes);

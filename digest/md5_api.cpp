@@ -4,6 +4,7 @@
 #include "digest/digest.h"
 #include "digest/md5_procedure.h"
 #include "lupex.h"
+#include "plugin/clear_regs.h"
 #include "plugin/stack_clear.h"
 
 namespace lupex {
@@ -15,7 +16,7 @@ void md5_digits(const void *data, std::size_t length, char *out) {
 
 } // namespace lupex
 
-int lupex_md5(const void *data, std::size_t length, char out[LUPEX_MD5_SIZE]) {
+LUPEX_CLEAR_REGS int lupex_md5(const void *data, std::size_t length, char out[LUPEX_MD5_SIZE]) {
     if (data == nullptr && length != 0)
         return LUPEX_ERR_TEXT;
     if (out == nullptr)

@@ -3,6 +3,7 @@
 
 #include "digest/digest.h"
 #include "digest/md5_procedure.h"
+#include "plugin/clear_regs.h"
 #include "plugin/reply.h"
 #include "plugin/stack_clear.h"
 
@@ -23,7 +24,7 @@ namespace lupex {
 
 } // namespace lupex
 
-int LUPEX_CALL md5(void *, void *, char *buffer, void *, int, int) {
+LUPEX_CLEAR_REGS int LUPEX_CALL md5(void *, void *, char *buffer, void *, int, int) {
     if (buffer != nullptr) {
         lupex::md5_request(buffer);
         lupex::clear_stack(lupex::md5_stack_bytes);

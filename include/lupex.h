@@ -116,6 +116,11 @@ LUPEX_API int LUPEX_CALL md5(void *host_a, void *host_b, char *buffer, void *hos
  * null. The functions keep nothing between calls, so any number of threads may call
  * them at once; each wipes the key schedule it builds and clears the stack its work
  * used before it returns.
+ * That clear holds by construction on x86-64, 32-bit x86, 64-bit ARM and s390x,
+ * whatever the compiler and optimisation, and the call-used registers it may clobber
+ * are zeroed too; built with GCC 11+ or clang 15+ for x86 or 64-bit ARM, every
+ * function and export returns with all call-used registers zeroed. On other
+ * processors the clear is best effort.
  *
  * Overlapping buffers: lupex_encrypt, lupex_decrypt, lupex_encrypt_with and
  * lupex_decrypt_with refuse, with LUPEX_ERR_SPACE, a call whose input shares any byte

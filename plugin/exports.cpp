@@ -1,20 +1,21 @@
 // The lifecycle hooks and the identification procedure.
 #include <cstring>
 
+#include "plugin/clear_regs.h"
 #include "plugin/reply.h"
 
 using namespace lupex;
 
-void LUPEX_CALL LoadDll(void *) {}
+LUPEX_CLEAR_REGS void LUPEX_CALL LoadDll(void *) {}
 
-int LUPEX_CALL UnloadDll(int) { return 1; }
+LUPEX_CLEAR_REGS int LUPEX_CALL UnloadDll(int) { return 1; }
 
 namespace {
 constexpr char identification[] =
     "lupex.dll 20720 Blowfish text cipher and MD5 digest, provided as is without warranty";
 }
 
-int LUPEX_CALL dllinfo(void *, void *, char *buffer, void *, int, int) {
+LUPEX_CLEAR_REGS int LUPEX_CALL dllinfo(void *, void *, char *buffer, void *, int, int) {
     if (buffer == nullptr)
         return PROC_RESULT;
     // The request does not matter here, so a host may leave it without a terminator:

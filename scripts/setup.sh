@@ -5,7 +5,10 @@
 # the release packages, dpkg-dev and debhelper to build the Debian packages, lintian
 # and pkgconf for their test, Debian's llvm for lupex.lib (llvm-dlltool) and
 # clang-cl and lld-link for the programs built in MSVC mode, Debian's python3 and
-# pytest for the Python module's tests.
+# pytest for the Python module's tests, and Debian's C and C++ libraries and
+# binutils for s390x and 64-bit ARM, which clang builds the unit tests against for
+# qemu-s390x and qemu-aarch64 (Debian's own cross g++ packages conflict with
+# g++-multilib: installing one removes the other).
 # Where the kernel cannot run 32-bit x86 programs, 32-bit Wine runs under qemu-i386
 # from bookworm-backports through a binfmt_misc entry. Does only what is missing, so
 # it is cheap to run again (nothing is installed or changed when all is there). Needs
@@ -21,6 +24,8 @@ packages=(
   wine64 wine32:i386 g++-multilib qemu-user
   libclang-rt-14-dev
   clang-tools-14 lld-14 llvm-14
+  libstdc++-12-dev-s390x-cross binutils-s390x-linux-gnu
+  libstdc++-12-dev-arm64-cross binutils-aarch64-linux-gnu
   zip unzip dpkg-dev debhelper lintian pkgconf
   python3 python3-pytest
 )

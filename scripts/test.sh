@@ -27,6 +27,16 @@ i386() { build i386 --target lupex_tests lupex-host lupex_static && run_ctest i3
 dll_checks() {
   bash tests/windows_exports.sh "$@" && bash tests/windows_lean.sh "$@" && bash tests/windows_resource.sh "$@"
 }
+# The same unit suite with clang++ (Release) and with g++ at -O0 (Debug): the stack
+# clear and everything else hold whatever the compiler and the optimisation.
+clang_release() { build clang && run_ctest clang; }
+gcc_debug() { build debug && run_ctest debug; }
+# The unit suite and the request table for big-endian s390x and for 64-bit ARM under
+# qemu-user.
+s390x() { build s390x && run_ctest s390x; }
+aarch64() { build aarch64 && run_ctest aarch64; }
+# The 32-bit DLL from a plain toolchain file that calls the processor x86.
+win32_x86() { bash tests/windows_toolchain.sh x86 build/win32-x86 build/win32/lupex.dll; }
 win32() { build win32 && dll_checks build/win32/lupex.dll i686 && run_ctest win32; }
 win64() { build win64 && dll_checks build/win64/lupex.dll x86_64 && run_ctest win64; }
 package() {
@@ -65,7 +75,7 @@ memcheck() {
 }
 # Each fuzz target for a bounded time from a copy of its seed corpus (fuzz/run.sh),
 # short enough to keep the whole run well under 15 minutes; longer runs are separate.
-fuzz_seconds=${LUPEX_FUZZ_SECONDS:-20}
+fuzz_seconds=${LUPEX_FUZZ_SECONDS:-10}
 
 # One throw-away Wine prefix for the whole run (scripts/wine-run.sh uses it).
 LUPEX_WINEPREFIX=$(mktemp -d /tmp/lupex-wine.XXXXXX)
@@ -83,6 +93,11 @@ stage "32-bit x86 tests under qemu-i386" i386
 stage "win32 lupex.dll: export, lean and version resource checks, tests under 32-bit Wine" win32
 stage "win64 lupex.dll: export, lean and version resource checks, tests under Wine" win64
 stage "lupex.h in MSVC mode: clang-cl /W4 /WX, C and C++, x86 and x64" bash tests/msvc_header.sh
+stage "win32 lupex.dll from a toolchain file naming the processor x86: entry point, stdcall import names, size" win32_x86
+stage "clang++ Release build and tests" clang_release
+stage "g++ Debug (-O0) build and tests" gcc_debug
+stage "big-endian s390x tests under qemu-s390x" s390x
+stage "64-bit ARM tests under qemu-aarch64" aarch64
 stage "release packages: scripts/package.sh, the zip and the Debian packages unpacked and checked" package
 stage "README: every command as shown, the host examples also under Wine" readme
 stage "ASan+UBSan: unit tests and host request table" asan

@@ -5,7 +5,8 @@
 // byte first), and no word of the keyed BoxSet (or of the prepared key) may be found
 // there. A second test runs the work behind each export and each C API function alone
 // in the same way and holds the depth it reaches within what the function clears after
-// it, printing both figures.
+// it, printing both figures. A third calls everything from a thread with a small stack,
+// which the clear below each call must not run off.
 #include <algorithm>
 #include <cstdio>
 #include <cstdint>
@@ -24,6 +25,13 @@
 #include "digest/md5_api.h"
 #include "digest/md5_procedure.h"
 #include "support.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <climits>
+#include <pthread.h>
+#endif
 
 using namespace lupex;
 
@@ -70,6 +78,10 @@ constexpr unsigned char paint = 0xa5;
     }
 }
 
+// After the reading call: keeps it from becoming a sibling call, which would read from
+// the caller's caller's frame, above the region that was painted.
+[[gnu::always_inline]] inline void read_from_this_frame() { __asm__ __volatile__("" : : : "memory"); }
+
 // Paints, calls `call` with `argument` from the same frame, and copies the region to
 // `copy` (index 0 is the deepest byte). `call` is an export called with `argument` as
 // its buffer, or the work behind one; or a function that calls one C API function, or
@@ -81,6 +93,7 @@ template <class Argument>
     stack_region(nullptr);
     call(argument);
     stack_region(copy);
+    read_from_this_frame();
 }
 
 [[gnu::noinline]] void call_on_painted_stack(lupex_procedure procedure, char *buffer,
@@ -88,6 +101,7 @@ template <class Argument>
     stack_region(nullptr);
     procedure(nullptr, nullptr, buffer, nullptr, 0, 0);
     stack_region(copy);
+    read_from_this_frame();
 }
 
 // What a C API call works on: the key, or the prepared key, the input, the output.
@@ -415,4 +429,98 @@ TEST(Stack, ClearCoversWhatTheWorkUses) {
     }
     lupex_key_wipe(prepared.get());
     lupex_key_wipe(setup.get());
+}
+
+namespace {
+
+// Every export and C API call that clears the stack behind it, each reply or output as
+// one line.
+std::vector<std::string> calls_that_clear() {
+    std::vector<std::string> replies;
+    const auto request = [&](lupex_procedure procedure, const std::string &text) {
+        char buffer[LUPEX_BUFFER_MIN];
+        std::memcpy(buffer, text.c_str(), text.size() + 1);
+        procedure(nullptr, nullptr, buffer, nullptr, 0, 0);
+        replies.emplace_back(buffer);
+    };
+    const std::string long_text(672, 't');
+    request(blowfish, "encrypt small-stack " + long_text);
+    request(blowfish, "decrypt small-stack " + replies.back().substr(4));
+    request(blowfish, "encpass small-stack");
+    request(md5, long_text);
+    request(dllinfo, "");
+
+    const std::string key = "small-stack";
+    std::vector<char> out(lupex_encrypt_capacity(long_text.size()));
+    const auto output = [&](int result) {
+        replies.push_back(std::to_string(result) + " " + out.data());
+    };
+    output(lupex_encrypt(key.data(), key.size(), long_text.data(), long_text.size(), out.data(),
+                         out.size(), nullptr));
+    const std::string cipher = out.data();
+    output(lupex_decrypt(key.data(), key.size(), cipher.data(), cipher.size(), out.data(),
+                         out.size(), nullptr));
+    output(lupex_encpass(key.data(), key.size(), out.data()));
+    lupex_md5(long_text.data(), long_text.size(), out.data());
+    output(LUPEX_OK);
+    lupex_key prepared;
+    replies.push_back(std::to_string(lupex_key_setup(&prepared, key.data(), key.size())));
+    output(lupex_encrypt_with(&prepared, long_text.data(), long_text.size(), out.data(),
+                              out.size(), nullptr));
+    output(lupex_decrypt_with(&prepared, cipher.data(), cipher.size(), out.data(), out.size(),
+                              nullptr));
+    lupex_key_wipe(&prepared);
+    return replies;
+}
+
+constexpr std::size_t small_stack_bytes = 64 * 1024;
+
+#if defined(_WIN32)
+DWORD WINAPI run_calls(LPVOID replies) {
+    *static_cast<std::vector<std::string> *>(replies) = calls_that_clear();
+    return 0;
+}
+
+// A new thread's stack is committed a page at a time behind a guard page: the clear
+// must touch its pages from the top down, as the work's own frames do.
+bool calls_on_small_stack(std::vector<std::string> &replies) {
+    HANDLE thread = CreateThread(nullptr, small_stack_bytes, run_calls, &replies,
+                                 STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    if (thread == nullptr)
+        return false;
+    DWORD code = 1;
+    const bool ended = WaitForSingleObject(thread, INFINITE) == WAIT_OBJECT_0 &&
+                       GetExitCodeThread(thread, &code) && code == 0;
+    CloseHandle(thread);
+    return ended;
+}
+#else
+void *run_calls(void *replies) {
+    *static_cast<std::vector<std::string> *>(replies) = calls_that_clear();
+    return nullptr;
+}
+
+// The least a thread may have where that is more (128 KiB on 64-bit ARM).
+bool calls_on_small_stack(std::vector<std::string> &replies) {
+    const std::size_t bytes = std::max<std::size_t>(small_stack_bytes, PTHREAD_STACK_MIN);
+    pthread_attr_t attributes;
+    pthread_t thread;
+    bool ended = pthread_attr_init(&attributes) == 0 &&
+                 pthread_attr_setstacksize(&attributes, bytes) == 0 &&
+                 pthread_create(&thread, &attributes, run_calls, &replies) == 0 &&
+                 pthread_join(thread, nullptr) == 0;
+    pthread_attr_destroy(&attributes);
+    return ended;
+}
+#endif
+
+} // namespace
+
+TEST(Stack, CallsRunOnASmallThreadStack) {
+    if (!LUPEX_STACK_UNSANITIZED)
+        GTEST_SKIP() << "sanitizers need more stack than the thread has";
+    const std::vector<std::string> expected = calls_that_clear();
+    std::vector<std::string> replies;
+    ASSERT_TRUE(calls_on_small_stack(replies));
+    EXPECT_EQ(replies, expected);
 }
