@@ -7,7 +7,7 @@
 # out/lupex-VERSION-windows.zip (one top folder of the same name), with
 # wine-run.sh to run the Windows programs under Wine. And the Debian packages of
 # the native build, out/liblupex2_VERSION_ARCH.deb, out/liblupex-dev_... and
-# out/lupex-host_... . Builds what it needs; prints the zip's path, then the
+# out/lupex-host_... and out/python3-lupex_VERSION_all.deb. Builds what it needs; prints the zip's path, then the
 # Debian packages'.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -42,10 +42,11 @@ find "$stage" -exec touch -d "@$SOURCE_DATE_EPOCH" {} +
 (cd out && find "$name" | LC_ALL=C sort | zip -qX -@ "$name.zip")
 echo "out/$name.zip"
 
-# The Debian packages (debian/): liblupex2, liblupex-dev and lupex-host, built by
+# The Debian packages (debian/): liblupex2, liblupex-dev, lupex-host and
+# python3-lupex, built by
 # dpkg-buildpackage as Debian builds them. It writes its results into the parent
 # folder of the tree it builds, so it builds a copy of the tree in a folder of its
-# own; only the three packages come out of it, into out/.
+# own; only the four packages come out of it, into out/.
 changelog_version=$(dpkg-parsechangelog -S Version)
 [ "$changelog_version" = "$version" ] ||
   { echo "package: debian/changelog is at $changelog_version, CMakeLists.txt at $version" >&2; exit 1; }
@@ -53,10 +54,10 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 tree=$work/lupex-$version
 mkdir "$tree"
-tar -C . --exclude=./.git --exclude=./build --exclude=./out -cf - . | tar -C "$tree" -xf -
+tar -C . --exclude=./.git --exclude=./build --exclude=./out --exclude=__pycache__ -cf - . | tar -C "$tree" -xf -
 start=$SECONDS
 mkdir -p build
-# noautodbgsym: no -dbgsym packages beside the three.
+# noautodbgsym: no -dbgsym packages beside the four.
 if ! (cd "$tree" && DEB_BUILD_OPTIONS="noautodbgsym ${DEB_BUILD_OPTIONS:-}" \
         dpkg-buildpackage -b -us -uc) >build/dpkg-buildpackage.log 2>&1; then
   tail -40 build/dpkg-buildpackage.log >&2
@@ -65,9 +66,9 @@ if ! (cd "$tree" && DEB_BUILD_OPTIONS="noautodbgsym ${DEB_BUILD_OPTIONS:-}" \
 fi
 echo "package: dpkg-buildpackage took $((SECONDS - start)) s" >>build/dpkg-buildpackage.log
 debs=()
-# The single package that CPack made before these three.
+# The single package that CPack made before these four.
 rm -f out/lupex_*.deb
-for package in liblupex2 liblupex-dev lupex-host; do
+for package in liblupex2 liblupex-dev lupex-host python3-lupex; do
   rm -f out/"$package"_*.deb
   deb=$(cd "$work" && ls "$package"_"$version"_*.deb)
   mv "$work/$deb" out/

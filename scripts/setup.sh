@@ -2,7 +2,7 @@
 # Installs what a fresh Debian 12 machine lacks for the whole build and test run:
 # MinGW-w64 for both Windows targets, 64-bit and 32-bit Wine to run their programs,
 # 32-bit x86 libraries and qemu-user for the 32-bit Linux tests, zip and unzip for
-# the release packages, dpkg-dev and debhelper to build the Debian packages, lintian
+# the release packages, dpkg-dev, debhelper and dh-python to build the Debian packages, lintian
 # and pkgconf for their test, Debian's llvm for lupex.lib (llvm-dlltool) and
 # clang-cl and lld-link for the programs built in MSVC mode, Debian's python3 and
 # pytest for the Python module's tests, and Debian's C and C++ libraries and
@@ -26,14 +26,14 @@ packages=(
   clang-tools-14 lld-14 llvm-14
   libstdc++-12-dev-s390x-cross binutils-s390x-linux-gnu
   libstdc++-12-dev-arm64-cross binutils-aarch64-linux-gnu
-  zip unzip dpkg-dev debhelper lintian pkgconf
+  zip unzip dpkg-dev debhelper dh-python lintian pkgconf
   python3 python3-pytest
 )
 wine32=1
 case "${1:-}" in
   --native) packages=(cmake g++) wine32= ;;
   --package) packages=(cmake g++ g++-mingw-w64-i686 g++-mingw-w64-x86-64
-                       binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 zip dpkg-dev debhelper
+                       binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 zip dpkg-dev debhelper dh-python python3
                        llvm-14) wine32= ;;
   --bench) packages=(cmake g++ libbenchmark-dev libssl-dev python3) wine32= ;;
 esac

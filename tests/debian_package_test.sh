@@ -6,8 +6,10 @@
 # against the host's --help. Then their contents unpacked into throw-away roots (no
 # dpkg -i on this machine): the runtime and host packages alone run the host; the
 # runtime and -dev packages alone serve C programs built with pkg-config's flags and
-# a CMake project with find_package(lupex).
-# usage: debian_package_test.sh LIBLUPEX_DEB LIBLUPEX_DEV_DEB LUPEX_HOST_DEB (any order)
+# a CMake project with find_package(lupex); the runtime and Python packages alone
+# serve Debian's python3 the module, with the library's answers.
+# usage: debian_package_test.sh LIBLUPEX_DEB LIBLUPEX_DEV_DEB LUPEX_HOST_DEB PYTHON3_LUPEX_DEB
+# (any order)
 set -euo pipefail
 tests=$(cd "$(dirname "$0")" && pwd)
 for tool in dpkg-deb dpkg-architecture pkg-config cc cmake lintian; do
@@ -22,10 +24,10 @@ declare -A deb
 for file in "$@"; do
   deb[$(dpkg-deb -f "$file" Package)]=$(realpath "$file")
 done
-for package in liblupex2 liblupex-dev lupex-host; do
+for package in liblupex2 liblupex-dev lupex-host python3-lupex; do
   [ -n "${deb[$package]:-}" ] || { echo "FAIL: no $package package among $*"; exit 1; }
 done
-[ $# = 3 ] || fail "$# packages given, expected the three"
+[ $# = 4 ] || fail "$# packages given, expected the four"
 version=$(dpkg-deb -f "${deb[liblupex2]}" Version)
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 lib=usr/lib/$multiarch
@@ -36,7 +38,7 @@ lintian --fail-on error,warning "${deb[@]}" >"$work/lintian" 2>&1 ||
   { fail "lintian:"; sed 's/^/    /' "$work/lintian"; }
 
 field() { dpkg-deb -f "${deb[$1]}" "$2"; }
-for package in liblupex2 liblupex-dev lupex-host; do
+for package in liblupex2 liblupex-dev lupex-host python3-lupex; do
   [[ "$(field $package Maintainer)" =~ ^[^\<]+\ \<[^@\>]+@[^\>]+\>$ ]] ||
     fail "$package: Maintainer '$(field $package Maintainer)' has no name and address"
   [ "$(field $package Version)" = "$version" ] || fail "$package: version $(field $package Version)"
@@ -47,6 +49,9 @@ for package in liblupex-dev lupex-host; do
   [[ ", $(field $package Depends)," == *", liblupex2 (= $version),"* ]] ||
     fail "$package: Depends '$(field $package Depends)' lacks liblupex2 (= $version)"
 done
+[ "$(field python3-lupex Architecture)" = all ] || fail "python3-lupex: Architecture '$(field python3-lupex Architecture)'"
+[[ ", $(field python3-lupex Depends)," == *", liblupex2 (>= $version),"* && "$(field python3-lupex Depends)" == *python3* ]] ||
+  fail "python3-lupex: Depends '$(field python3-lupex Depends)' lacks liblupex2 (>= $version) or python3"
 [[ "$(field liblupex2 Depends)" == *libc6* ]] || fail "liblupex2: Depends '$(field liblupex2 Depends)'"
 # A program built against the library depends on liblupex2 through the symbols file;
 # ldconfig runs through the trigger.
@@ -67,6 +72,8 @@ expect_files liblupex2 "$lib/liblupex.so.2" "$lib/liblupex.so.$version"
 expect_files liblupex-dev usr/include/lupex.h "$lib/liblupex.so" "$lib/liblupex_static.a" \
   "$lib/pkgconfig/lupex.pc" "$lib/cmake/lupex/lupexConfig.cmake" "$lib/cmake/lupex/lupexConfigVersion.cmake" \
   "$lib/cmake/lupex/lupexTargets.cmake" "$lib/cmake/lupex/lupexTargets-release.cmake"
+expect_files python3-lupex usr/lib/python3/dist-packages/lupex/__init__.py \
+  usr/lib/python3/dist-packages/lupex/py.typed
 expect_files lupex-host usr/bin/lupex-host usr/share/man/man1/lupex-host.1.gz \
   "$lib/cmake/lupex/lupexHostTargets.cmake" "$lib/cmake/lupex/lupexHostTargets-release.cmake"
 [[ "$(dpkg-deb --fsys-tarfile "${deb[liblupex2]}" | tar -xO ./usr/share/doc/liblupex2/copyright)" == \
@@ -87,6 +94,38 @@ gzip -dc "$host_root/usr/share/man/man1/lupex-host.1.gz" | grep -v '^\.' |
   grep -vE '^$|^[a-z][a-z ]*:$' >"$work/help"
 missing=$(grep -vxF -f "$work/page" "$work/help" || true)
 [ -z "$missing" ] || fail "lines of --help missing from lupex-host(1): $missing"
+
+# The runtime and Python packages alone: Debian's python3 imports lupex, which finds
+# liblupex.so.2 through the dynamic linker's search, and answers as the library does.
+python_root=$work/python-root
+for package in liblupex2 python3-lupex; do dpkg-deb -x "${deb[$package]}" "$python_root"; done
+cat >"$work/module.py" <<'PYTHON'
+import lupex
+print(lupex.__version__)
+print(lupex.encrypt("secret", "Hello, world"))
+print(lupex.decrypt(b"secret", "26FVP/Vur1q.7J5YR0oj5Ks1").decode())
+print(lupex.md5("abc"))
+with lupex.Key(b"secret") as k:
+    print(k.encrypt("Hello, world"))
+try:
+    k.encrypt("after the with block")
+except ValueError:
+    print("refused")
+try:
+    lupex.encrypt("", "x")
+except ValueError:
+    print("refused")
+PYTHON
+python_out=$(PYTHONPATH=$python_root/usr/lib/python3/dist-packages LD_LIBRARY_PATH=$python_root/$lib \
+  PYTHONDONTWRITEBYTECODE=1 /usr/bin/python3 "$work/module.py" 2>&1) || true
+expected_python="$version
+26FVP/Vur1q.7J5YR0oj5Ks1
+Hello, world
+900150983cd24fb0d6963f7d28e17f72
+26FVP/Vur1q.7J5YR0oj5Ks1
+refused
+refused"
+[ "$python_out" = "$expected_python" ] || fail "python3-lupex with liblupex2 alone printed: $python_out"
 
 # The runtime and -dev packages alone: pkg-config and find_package(lupex).
 dev_root=$work/dev-root
@@ -118,4 +157,4 @@ if [ "$failures" -ne 0 ]; then
   echo "Debian packages: $failures check(s) failed"
   exit 1
 fi
-echo "Debian packages $version: lintian clean, control fields, symbols, files, manual page, host with the runtime alone, pkg-config and find_package with the runtime and -dev alone ok"
+echo "Debian packages $version: lintian clean, control fields, symbols, files, manual page, host with the runtime alone, the Python module with the runtime alone, pkg-config and find_package with the runtime and -dev alone ok"

@@ -461,8 +461,7 @@ std::vector<std::string> calls_that_clear() {
     output(lupex_decrypt(key.data(), key.size(), cipher.data(), cipher.size(), out.data(),
                          out.size(), nullptr));
     output(lupex_encpass(key.data(), key.size(), out.data()));
-    lupex_md5(long_text.data(), long_text.size(), out.data());
-    output(LUPEX_OK);
+    output(lupex_md5(long_text.data(), long_text.size(), out.data()));
     lupex_key prepared;
     replies.push_back(std::to_string(lupex_key_setup(&prepared, key.data(), key.size())));
     output(lupex_encrypt_with(&prepared, long_text.data(), long_text.size(), out.data(),
