@@ -1,17 +1,3 @@
-# 64-bit ARM Linux: the unit tests with the aarch64 stack clear. Built with clang for the target, over Debian's
-# cross libraries and binutils for it (Debian's cross g++ conflicts with g++-multilib,
-# which the 32-bit x86 build needs); linked statically and run under qemu-aarch64.
-set(CMAKE_SYSTEM_NAME Linux)
+# 64-bit ARM Linux: the unit tests with the aarch64 stack clear, under qemu-aarch64.
 set(CMAKE_SYSTEM_PROCESSOR aarch64)
-set(CMAKE_C_COMPILER clang)
-set(CMAKE_CXX_COMPILER clang++)
-set(CMAKE_C_COMPILER_TARGET aarch64-linux-gnu)
-set(CMAKE_CXX_COMPILER_TARGET aarch64-linux-gnu)
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-set(CMAKE_FIND_ROOT_PATH /usr/aarch64-linux-gnu)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# The host loads the shared library, and it the target's C++ runtime, from the
-# cross libraries.
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64 -L /usr/aarch64-linux-gnu)
+include(${CMAKE_CURRENT_LIST_DIR}/linux-cross-common.cmake)
