@@ -64,15 +64,18 @@ const BoxSet *prepared(const lupex_key *k) {
 
 } // namespace
 
-LUPEX_CLEAR_REGS std::size_t lupex_encrypt_capacity(std::size_t text_length) {
+LUPEX_CLEAR_REGS
+std::size_t lupex_encrypt_capacity(std::size_t text_length) {
     return encrypt_capacity(text_length);
 }
 
-LUPEX_CLEAR_REGS std::size_t lupex_decrypt_capacity(std::size_t cipher_length) {
+LUPEX_CLEAR_REGS
+std::size_t lupex_decrypt_capacity(std::size_t cipher_length) {
     return decrypt_capacity(cipher_length);
 }
 
-LUPEX_CLEAR_REGS int lupex_encrypt(const void *key, std::size_t key_length, const void *text,
+LUPEX_CLEAR_REGS
+int lupex_encrypt(const void *key, std::size_t key_length, const void *text,
                   std::size_t text_length, char *out, std::size_t out_capacity,
                   std::size_t *out_length) {
     if (key == nullptr || key_length == 0)
@@ -85,7 +88,8 @@ LUPEX_CLEAR_REGS int lupex_encrypt(const void *key, std::size_t key_length, cons
     return done(out_length, length);
 }
 
-LUPEX_CLEAR_REGS int lupex_decrypt(const void *key, std::size_t key_length, const char *cipher,
+LUPEX_CLEAR_REGS
+int lupex_decrypt(const void *key, std::size_t key_length, const char *cipher,
                   std::size_t cipher_length, char *out, std::size_t out_capacity,
                   std::size_t *out_length) {
     if (key == nullptr || key_length == 0)
@@ -98,7 +102,8 @@ LUPEX_CLEAR_REGS int lupex_decrypt(const void *key, std::size_t key_length, cons
     return done(out_length, length);
 }
 
-LUPEX_CLEAR_REGS int lupex_encpass(const void *password, std::size_t password_length,
+LUPEX_CLEAR_REGS
+int lupex_encpass(const void *password, std::size_t password_length,
                   char out[LUPEX_ENCPASS_SIZE]) {
     if (password == nullptr || password_length == 0)
         return LUPEX_ERR_TEXT;
@@ -111,7 +116,8 @@ LUPEX_CLEAR_REGS int lupex_encpass(const void *password, std::size_t password_le
 
 std::size_t lupex_key_size() { return sizeof(lupex_key); }
 
-LUPEX_CLEAR_REGS int lupex_key_setup(lupex_key *k, const void *key, std::size_t key_length) {
+LUPEX_CLEAR_REGS
+int lupex_key_setup(lupex_key *k, const void *key, std::size_t key_length) {
     if (k == nullptr)
         return LUPEX_ERR_KEY;
     if (key == nullptr || key_length == 0) {
@@ -127,7 +133,8 @@ LUPEX_CLEAR_REGS int lupex_key_setup(lupex_key *k, const void *key, std::size_t 
     return LUPEX_OK;
 }
 
-LUPEX_CLEAR_REGS int lupex_encrypt_with(const lupex_key *k, const void *text, std::size_t text_length,
+LUPEX_CLEAR_REGS
+int lupex_encrypt_with(const lupex_key *k, const void *text, std::size_t text_length,
                        char *out, std::size_t out_capacity, std::size_t *out_length) {
     const BoxSet *const boxes = prepared(k);
     if (boxes == nullptr)
@@ -139,7 +146,8 @@ LUPEX_CLEAR_REGS int lupex_encrypt_with(const lupex_key *k, const void *text, st
     return done(out_length, length);
 }
 
-LUPEX_CLEAR_REGS int lupex_decrypt_with(const lupex_key *k, const char *cipher, std::size_t cipher_length,
+LUPEX_CLEAR_REGS
+int lupex_decrypt_with(const lupex_key *k, const char *cipher, std::size_t cipher_length,
                        char *out, std::size_t out_capacity, std::size_t *out_length) {
     const BoxSet *const boxes = prepared(k);
     if (boxes == nullptr)
@@ -152,7 +160,8 @@ LUPEX_CLEAR_REGS int lupex_decrypt_with(const lupex_key *k, const char *cipher, 
     return done(out_length, length);
 }
 
-LUPEX_CLEAR_REGS void lupex_key_wipe(lupex_key *k) {
+LUPEX_CLEAR_REGS
+void lupex_key_wipe(lupex_key *k) {
     if (k != nullptr)
         wipe_memory(k, sizeof *k);
 }
