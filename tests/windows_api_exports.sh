@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks the export table of a built liblupex-2.dll, the C API's DLL: its names are
-# exactly the lupex_ functions that lupex.h declares with LUPEX_API (the list is read
-# from the header, so it follows the header), undecorated, none of the five
+# exactly the lupex_ functions that lupex.h declares with LUPEX_API (read from the
+# header by tests/api_names.sh, so the check follows the header), undecorated, none of the five
 # procedures and no internal name; the module definition it is linked from lists the
 # same; and on 32-bit x86 every export returns with a plain ret, as the C calling
 # convention has the caller remove the arguments (a stdcall function would pop them).
@@ -16,13 +16,9 @@ command -v "$objdump" >/dev/null || { echo "FAIL: $objdump is missing (run scrip
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-# The header's declarations: comments and preprocessor lines removed, the rest cut
-# at each ';' into one line per declaration; the name of each LUPEX_API function is
-# the lupex_ identifier in front of its first '('.
-declared=$(grep -v '^ *#' "$header" | tr '\n' ' ' |
-  sed 's:/\*[^*]*\*\+\([^/*][^*]*\*\+\)*/::g' | tr ';' '\n' |
-  grep -E '(^|[^A-Za-z0-9_])LUPEX_API[^A-Za-z0-9_]' |
-  sed -nE 's/^[^(]*[^A-Za-z0-9_](lupex_[A-Za-z0-9_]+) *\(.*/\1/p' | LC_ALL=C sort | tr '\n' ' ')
+# shellcheck source=tests/api_names.sh
+source "$root/tests/api_names.sh"
+declared=$(lupex_api_names "$header" | tr '\n' ' ')
 [ -n "$declared" ] || { echo "FAIL: no LUPEX_API lupex_ functions found in $header"; exit 1; }
 
 headers=$("$objdump" -p "$dll")
