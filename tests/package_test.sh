@@ -131,4 +131,4 @@ if [ "$failures" -ne 0 ]; then
   echo "$name: $failures package check(s) failed"
   exit 1
 fi
-echo "$name: contents, checksums, DLL checks, both hosts, import libraries (GNU and MSVC) and static libraries under Wine ok"
+echo "$name: contents, checksums, DLL checks, both hosts, import libraries (GNU and MSVC), static libraries and the C API's DLL under Wine ok"
