@@ -16,4 +16,12 @@ add_custom_command(TARGET lupex POST_BUILD
   COMMAND ${LUPEX_LLVM_DLLTOOL} ${LUPEX_MSVC_LIB_OPTIONS} -d lupex.def -l lupex.lib
   WORKING_DIRECTORY ${PROJECT_BINARY_DIR}
   VERBATIM)
-install(FILES ${PROJECT_BINARY_DIR}/lupex.lib DESTINATION ${CMAKE_INSTALL_LIBDIR})
+# liblupex-2.lib, the same for the C API's DLL, from its module definition: C calling
+# convention, so no decoration to map on 32-bit x86 either.
+add_custom_command(TARGET lupex_api_dll POST_BUILD
+  COMMAND ${LUPEX_LLVM_DLLTOOL} ${LUPEX_MSVC_LIB_OPTIONS} -d ${LUPEX_API_DEF}
+          -l liblupex-${PROJECT_VERSION_MAJOR}.lib
+  WORKING_DIRECTORY ${PROJECT_BINARY_DIR}
+  VERBATIM)
+install(FILES ${PROJECT_BINARY_DIR}/lupex.lib ${PROJECT_BINARY_DIR}/liblupex-${PROJECT_VERSION_MAJOR}.lib
+  DESTINATION ${CMAKE_INSTALL_LIBDIR})

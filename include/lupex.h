@@ -27,9 +27,9 @@
  *
  * A program that links the library calls the C API at the end of this file instead:
  * the same cipher text, hash and digest over byte strings with explicit lengths, into
- * output the caller owns, without the limits of one reply line. liblupex.so and the
- * static library liblupex_static.a carry it; lupex.dll exports the five procedures
- * only, so a Windows program links liblupex_static.a for it. A program that defines
+ * output the caller owns, without the limits of one reply line. liblupex.so, on
+ * Windows liblupex-2.dll, and the static library liblupex_static.a carry it; lupex.dll
+ * exports the five procedures only. A program that defines
  * LUPEX_API_ONLY before including this file gets the C API alone, without the names
  * of the five procedures (md5, blowfish, dllinfo, LoadDll, UnloadDll), which it may
  * then use for its own functions. Every other name here begins with lupex_ or LUPEX_.

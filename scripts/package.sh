@@ -2,8 +2,10 @@
 # The release packages: for 32-bit and 64-bit Windows each, lupex.dll, lupex-host.exe,
 # the import library liblupex.dll.a and the module definition lupex.def it is made
 # from, and the static library liblupex_static.a (the C API's way in on Windows);
-# lupex.lib, the import library for Visual Studio (made from lupex.def as well); the
-# header, README.md, LICENSE, CHANGELOG.md and SHA256SUMS; zipped into
+# lupex.lib, the import library for Visual Studio (made from lupex.def as well);
+# liblupex-2.dll, the C API's DLL, with its import libraries liblupex-2.dll.a (MinGW)
+# and liblupex-2.lib (Visual Studio); the header, README.md, LICENSE, CHANGELOG.md
+# and SHA256SUMS; zipped into
 # out/lupex-VERSION-windows.zip (one top folder of the same name), with
 # wine-run.sh to run the Windows programs under Wine. And the Debian packages of
 # the native build, out/liblupex2_VERSION_ARCH.deb, out/liblupex-dev_... and
@@ -23,13 +25,15 @@ mkdir -p "$stage/include"
 for target in win32:i686 win64:x86_64; do
   preset=${target%:*} arch=${target#*:}
   cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" -j "$(nproc)" --target lupex lupex-host lupex_static >/dev/null
+  cmake --build --preset "$preset" -j "$(nproc)" --target lupex lupex_api_dll lupex-host lupex_static >/dev/null
   mkdir -p "$stage/$preset"
   # The build strips the DLL itself (its symbols stay in lupex.dll.debug, which does
   # not ship). The host loses its symbol table, most of its size.
   cp "build/$preset/"{lupex.dll,liblupex.dll.a,lupex.def} "$stage/$preset/"
   # The import library for Visual Studio's linker.
   cp "build/$preset/lupex.lib" "$stage/$preset/"
+  # The C API's DLL (stripped by the build as well) and its two import libraries.
+  cp "build/$preset/"liblupex-[0-9]*.{dll,dll.a,lib} "$stage/$preset/"
   "$arch-w64-mingw32-strip" -o "$stage/$preset/lupex-host.exe" "build/$preset/lupex-host.exe"
   # The static library without its debug information; -D keeps the archive free of
   # time stamps.

@@ -27,6 +27,8 @@ i386() { build i386 --target lupex_tests lupex-host lupex_static && run_ctest i3
 dll_checks() {
   bash tests/windows_exports.sh "$@" && bash tests/windows_lean.sh "$@" && bash tests/windows_resource.sh "$@"
 }
+# The C API's DLL: its exports against lupex.h, and the same lean DLL checks.
+api_dll_checks() { bash tests/windows_api_exports.sh "$@" && bash tests/windows_lean.sh "$@"; }
 # The same unit suite with clang++ (Release) and with g++ at -O0 (Debug): the stack
 # clear and everything else hold whatever the compiler and the optimisation.
 clang_release() { build clang && run_ctest clang; }
@@ -37,8 +39,14 @@ s390x() { build s390x && run_ctest s390x; }
 aarch64() { build aarch64 && run_ctest aarch64; }
 # The 32-bit DLL from a plain toolchain file that calls the processor x86.
 win32_x86() { bash tests/windows_toolchain.sh x86 build/win32-x86 build/win32/lupex.dll; }
-win32() { build win32 && dll_checks build/win32/lupex.dll i686 && run_ctest win32; }
-win64() { build win64 && dll_checks build/win64/lupex.dll x86_64 && run_ctest win64; }
+win32() {
+  build win32 && dll_checks build/win32/lupex.dll i686 && api_dll_checks build/win32/liblupex-2.dll i686 &&
+    run_ctest win32
+}
+win64() {
+  build win64 && dll_checks build/win64/lupex.dll x86_64 && api_dll_checks build/win64/liblupex-2.dll x86_64 &&
+    run_ctest win64
+}
 package() {
   local made
   made=$(bash scripts/package.sh) && echo "$made" &&
@@ -90,8 +98,8 @@ stage setup bash scripts/setup.sh
 stage "native build and tests" native
 stage "Python module: pytest against the native library" python_module
 stage "32-bit x86 tests under qemu-i386" i386
-stage "win32 lupex.dll: export, lean and version resource checks, tests under 32-bit Wine" win32
-stage "win64 lupex.dll: export, lean and version resource checks, tests under Wine" win64
+stage "win32 lupex.dll and liblupex-2.dll: export, lean and version resource checks, tests under 32-bit Wine" win32
+stage "win64 lupex.dll and liblupex-2.dll: export, lean and version resource checks, tests under Wine" win64
 stage "lupex.h in MSVC mode: clang-cl /W4 /WX, C and C++, x86 and x64" bash tests/msvc_header.sh
 stage "win32 lupex.dll from a toolchain file naming the processor x86: entry point, stdcall import names, size" win32_x86
 stage "clang++ Release build and tests" clang_release

@@ -6,8 +6,9 @@
 # the DLL beside it under Wine through the package's own wine-run.sh (32-bit Wine for
 # the 32-bit one), a C program linked against each import library from the package
 # calling all five exports, and a C program linked against each static library
-# calling the C API, without lupex.dll, and a program built in MSVC mode linked
-# against each lupex.lib calling the exports.
+# calling the C API, without lupex.dll, a program built in MSVC mode linked against
+# each lupex.lib calling the exports, and the C API's liblupex-2.dll through the same
+# checks and programs of both kinds linked against its import libraries.
 # usage: package_test.sh ZIP
 set -euo pipefail
 zip=$(realpath "$1")
@@ -31,12 +32,18 @@ LICENSE
 README.md
 SHA256SUMS
 include/lupex.h
+win32/liblupex-2.dll
+win32/liblupex-2.dll.a
+win32/liblupex-2.lib
 win32/liblupex.dll.a
 win32/liblupex_static.a
 win32/lupex-host.exe
 win32/lupex.def
 win32/lupex.dll
 win32/lupex.lib
+win64/liblupex-2.dll
+win64/liblupex-2.dll.a
+win64/liblupex-2.lib
 win64/liblupex.dll.a
 win64/liblupex_static.a
 win64/lupex-host.exe
@@ -62,6 +69,9 @@ for target in win32:i686:pei-i386 win64:x86_64:pei-x86-64; do
   bash "$tests/windows_exports.sh" "$dir/lupex.dll" "$arch" || fail "$dir/lupex.dll export checks"
   bash "$tests/windows_lean.sh" "$dir/lupex.dll" "$arch" || fail "$dir/lupex.dll lean DLL checks"
   bash "$tests/windows_resource.sh" "$dir/lupex.dll" "$arch" || fail "$dir/lupex.dll version resource"
+  bash "$tests/windows_api_exports.sh" "$dir/liblupex-2.dll" "$arch" include/lupex.h ||
+    fail "$dir/liblupex-2.dll export checks"
+  bash "$tests/windows_lean.sh" "$dir/liblupex-2.dll" "$arch" || fail "$dir/liblupex-2.dll lean DLL checks"
   "$arch-w64-mingw32-objdump" -f "$dir/lupex-host.exe" | grep -q "file format $format" ||
     fail "$dir/lupex-host.exe is not $format"
   imports=$("$arch-w64-mingw32-objdump" -p "$dir/lupex-host.exe" | awk '/DLL Name:/{print tolower($3)}' | sort -u | tr '\n' ' ')
@@ -114,9 +124,11 @@ done
 
 # A Visual Studio program linked against each lupex.lib (MSVC mode: clang-cl, lld-link).
 bash "$tests/msvc_consumer.sh" . || fail "the MSVC-mode consumer against lupex.lib"
+# The C API through liblupex-2.dll, linked with each of its import libraries.
+bash "$tests/api_dll_consumer.sh" . || fail "the C API programs against liblupex-2.dll"
 
 if [ "$failures" -ne 0 ]; then
   echo "$name: $failures package check(s) failed"
   exit 1
 fi
-echo "$name: contents, checksums, DLL checks, both hosts, import libraries (GNU and MSVC) and static libraries under Wine ok"
+echo "$name: contents, checksums, DLL checks, both hosts, import libraries (GNU and MSVC), static libraries and the C API's DLL under Wine ok"

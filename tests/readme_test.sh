@@ -16,7 +16,9 @@
 # llvm-dlltool; no C runtime); any other command is a program, run under Wine.
 # With --wine ZIPDIR, every command that calls lupex-host runs again with each Windows
 # host of the unpacked release package ZIPDIR under Wine, and must print the same
-# (ZIPDIR may be one that the README's own commands make).
+# (ZIPDIR may be one that the README's own commands make); and every console block
+# with an x86_64-w64-mingw32 command runs again for x86, with i686-w64-mingw32 and
+# win32 in their place, and must print the same.
 # usage: readme_test.sh README [--wine ZIPDIR]
 set -uo pipefail
 readme=$(realpath "$1")
@@ -40,7 +42,7 @@ skipped='bash scripts/test.sh'
 # Visual Studio lines as run/bN.cmd and run/bN.expected.
 awk -v run="$work/run" -v skipped="$skipped" -v script="$work/session.sh" '
   function flush_c() { if (cfile != "") close(cfile); cfile = "" }
-  /^```console$/ { block = "console"; next }
+  /^```console$/ { block = "console"; blocks++; next }
   /^```c$/ { block = "c"; cfile = ""; next }
   /^```bat$/ { block = "bat"; current = ""; next }
   /^```/ { if (block == "c") { flush_c(); print "C_EOF" >> script }; block = ""; next }
@@ -50,6 +52,7 @@ awk -v run="$work/run" -v skipped="$skipped" -v script="$work/session.sh" '
     n++; current = run "/" n
     printf "%s\n", cmd > (current ".cmd"); close(current ".cmd")
     printf "" > (current ".expected"); close(current ".expected")
+    printf "%d\n", blocks > (current ".block"); close(current ".block")
     printf "pwd >%s.cwd\n{ %s\n} >%s.out 2>&1 </dev/null\necho $? >%s.rc\n", current, cmd, current, current >> script
     next
   }
@@ -126,6 +129,35 @@ if [ -n "$zipdir" ]; then
   done
 fi
 
+# The MinGW-w64 lines for x86 as well: a console block with an x86_64-w64-mingw32
+# command runs again, in a session of its own from where its first command ran, with
+# x86_64-w64-mingw32 and win64 read as i686-w64-mingw32 and win32, and must print the
+# same.
+mingw_x86_blocks=0
+if [ -n "$zipdir" ]; then
+  for block in $(cat "$work"/run/*.block 2>/dev/null | sort -un); do
+    members=()
+    for ((n = 1; n <= commands; n++)); do
+      [ "$(cat "$work/run/$n.block")" = "$block" ] && members+=("$n")
+    done
+    grep -qh 'x86_64-w64-mingw32-' $(printf "$work/run/%s.cmd " "${members[@]}") || continue
+    mingw_x86_blocks=$((mingw_x86_blocks + 1))
+    {
+      echo "cd \"$(cat "$work/run/${members[0]}.cwd")\""
+      for n in "${members[@]}"; do
+        echo "{ $(sed 's/x86_64-w64-mingw32-/i686-w64-mingw32-/g; s/win64/win32/g' "$work/run/$n.cmd")"
+        echo "} >\"$work/run/x86-$n.out\" 2>&1 </dev/null"
+        echo "echo \$? >\"$work/run/x86-$n.rc\""
+      done
+    } >"$work/x86.sh"
+    bash "$work/x86.sh"
+    for n in "${members[@]}"; do
+      check "$n" "$work/run/x86-$n.out" "$(cat "$work/run/x86-$n.rc" 2>/dev/null || echo missing)" \
+        "for x86 with i686-w64-mingw32 and win32"
+    done
+  done
+fi
+
 # The Visual Studio lines, in MSVC mode, for each target in a copy of the package.
 if [ -n "$zipdir" ] && [ "$visual_studio" -gt 0 ]; then
   # shellcheck source=tests/msvc/tools.sh
@@ -162,4 +194,4 @@ if [ "$failures" -ne 0 ]; then
   echo "README: $failures check(s) failed"
   exit 1
 fi
-echo "README: $commands commands as shown${zipdir:+, $host_calls host calls the same under Wine with both Windows hosts, $visual_studio Visual Studio lines in MSVC mode for x86 and x64}"
+echo "README: $commands commands as shown${zipdir:+, $host_calls host calls the same under Wine with both Windows hosts, $mingw_x86_blocks blocks of MinGW-w64 lines again for x86, $visual_studio Visual Studio lines in MSVC mode for x86 and x64}"

@@ -36,42 +36,15 @@ for d in $imports; do
 done
 
 if [ "$arch" = i686 ]; then
-  # The DLL ships stripped: each export's code is found at its address in the export
-  # table, and its returns by following the code from there, through every branch and
-  # jump, to each ret. An indirect jump cannot be followed and counts as a failure.
+  # The DLL ships stripped: tests/pe_returns.sh follows each export's code from its
+  # address in the export table to its returns.
+  # shellcheck source=tests/pe_returns.sh
+  source "$(dirname "$0")/pe_returns.sh"
   disassembly=$("$objdump" -d --no-show-raw-insn "$dll")
-  image_base=$(awk '/^ImageBase/{print $2}' <<<"$headers")
   for entry in LoadDll:0x4 UnloadDll:0x4 blowfish:0x18 dllinfo:0x18 md5:0x18; do
     IFS=: read -r name pop <<<"$entry"
-    rva=$(awk -v n="$name" '/Export Address Table -- Ordinal Base/{on=1; next} on && /Export RVA/{i++; addr[i]=$(NF-2)} /\[Ordinal\/Name Pointer\] Table/{t=1; next} t && $NF==n {gsub(/[\[\]]/,""); print addr[$1+1]; exit}' <<<"$headers")
-    [ -n "$rva" ] || { fail "no export address for $name"; continue; }
-    start=$(printf '%x' $((16#$image_base + 16#$rva)))
-    rets=$(awk -F'\t' -v start="$start" '
-      # "addr:<tab>mnemonic operands", addresses in lower-case hex without 0x.
-      $1 ~ /^ *[0-9a-f]+:$/ {
-        a = $1; gsub(/[ :]/, "", a)
-        n++; at[a] = n; addr[n] = a; insn[n] = $2
-      }
-      END {
-        if (!(start in at)) { print "no code at export"; exit }
-        todo[++top] = start
-        while (top > 0) {
-          i = at[todo[top--]]
-          for (; i <= n && !(addr[i] in seen); i++) {
-            seen[addr[i]] = 1
-            split(insn[i], w, " ")
-            op = w[1]; target = w[2]; sub(/^0x/, "", target)
-            if (op ~ /ret/) { found[insn[i]] = 1; break }
-            if (op == "ud2" || op == "int3") break
-            if (op ~ /^j/) {
-              if (!(target in at)) { found["jump " w[2]] = 1; break }
-              todo[++top] = target
-              if (op == "jmp") break
-            }
-          }
-        }
-        for (r in found) print r
-      }' <<<"$disassembly" | sed 's/ \+/ /g' | sort -u | tr '\n' ',')
+    rets=$(pe_export_returns "$headers" "$disassembly" "$name")
+    [ -n "$rets" ] || { fail "no export address for $name"; continue; }
     [ "$rets" = "ret \$$pop," ] || fail "$name returns with '$rets', expected 'ret \$$pop'"
   done
 fi

@@ -4,7 +4,8 @@
 # host calling the installed DLL, a C program of one's own (tests/consumer/
 # consumer.c, built as C and as C++) that includes lupex.h, links the installed
 # import library and calls all five exports, and one (tests/consumer/api_consumer.c)
-# that links the installed static library and calls the C API, under Wine.
+# that calls the C API, linked against the installed static library and against
+# liblupex-2.dll's import library, under Wine.
 # usage: windows_install_test.sh CMAKE BUILD_DIR i686|x86_64
 set -euo pipefail
 cmake=$1 build=$2 arch=$3
@@ -21,7 +22,7 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 "$cmake" --install "$build" --prefix "$prefix" >"$work/install.log"
 for f in bin/lupex.dll bin/lupex-host.exe include/lupex.h lib/liblupex.dll.a lib/lupex.def \
-         lib/liblupex_static.a lib/lupex.lib \
+         lib/liblupex_static.a lib/lupex.lib bin/liblupex-2.dll lib/liblupex-2.dll.a lib/liblupex-2.lib \
          lib/cmake/lupex/lupexConfig.cmake lib/cmake/lupex/lupexTargets.cmake; do
   [ -e "$prefix/$f" ] || fail "$f is not installed"
 done
@@ -64,8 +65,20 @@ else
   cat "$work/link.log"
 fi
 
+# The C API through the installed liblupex-2.dll, the program beside it.
+program=$prefix/bin/api-dll-consumer.exe
+if "$arch-w64-mingw32-gcc" -O2 -Wall -Wextra -Werror "$tests/consumer/api_consumer.c" \
+     -I"$prefix/include" -L"$prefix/lib" -llupex-2 -o "$program" >"$work/link.log" 2>&1; then
+  [[ "$("$arch-w64-mingw32-objdump" -p "$program")" == *"DLL Name: liblupex-2.dll"* ]] ||
+    fail "the C API consumer does not import liblupex-2.dll"
+  "$wine_run" "$program" >"$work/out" || { fail "the C API consumer of liblupex-2.dll:"; cat "$work/out"; }
+else
+  fail "the C API consumer does not build against the installed liblupex-2.dll.a:"
+  cat "$work/link.log"
+fi
+
 if [ "$failures" -ne 0 ]; then
   echo "$build: $failures install check(s) failed"
   exit 1
 fi
-echo "install: files in place, installed host, C and C++ consumers of the import library and a C API consumer of the static library work ($arch)"
+echo "install: files in place, installed host, C and C++ consumers of the import library and C API consumers of the static library and of liblupex-2.dll work ($arch)"

@@ -3,7 +3,7 @@
  * text, offers one byte too few and finds its buffer untouched, and encrypts a
  * thousand lines under one prepared key. It builds against an installed lupex with
  * pkg-config's flags, as lupex::lupex or lupex::lupex_static with CMake, and on Windows
- * against liblupex_static.a:
+ * against liblupex_static.a or liblupex-2.dll's import library:
  *   cc api_consumer.c $(pkg-config --cflags --libs lupex) -o api_consumer
  * Prints one line for each check; exits with 0 when every one holds. */
 #include <stdio.h>

@@ -5,8 +5,9 @@
 # the same import library from one). Backslashes in paths become slashes. There are no
 # Visual Studio headers or C runtime here, so cl also gets /Zl (no default C runtime
 # library), /GS- (no security cookie, which lives in that runtime) and /I for
-# include/stdio.h, and link gets runtime.obj (the entry point, puts, memcpy and
-# memset) and an import library for the KERNEL32.dll functions that runtime.obj calls.
+# include/stdio.h and include/string.h, and link gets runtime.obj (the entry point,
+# puts, a small printf and fprintf, strlen, memcpy and memset) and an import library
+# for the KERNEL32.dll functions that runtime.obj calls.
 # DIR receives those two files.
 # usage: source tools.sh; msvc_tools win32|win64 DIR
 msvc_source=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
