@@ -314,6 +314,15 @@ def test_a_refused_call_leaves_the_key_usable():
 
 # --- loading -------------------------------------------------------------------
 
+def test_the_module_under_test(request):
+    # The source tree's, or with --installed the one this Python has installed.
+    source = os.path.join(ROOT, "python", "lupex", "__init__.py")
+    if request.config.getoption("installed"):
+        assert lupex.__file__.startswith(sys.prefix + os.sep) and lupex.__file__ != source
+    else:
+        assert lupex.__file__ == source
+
+
 def import_lupex(module_folder=None, **environment):
     """Imports lupex from module_folder (this lupex's by default) in a fresh python3
     with LUPEX_LIBRARY and LD_LIBRARY_PATH as given (unset when not given); returns
