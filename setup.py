@@ -20,8 +20,10 @@ except ImportError:  # setuptools before 70.1: the wheel package's command
     from wheel.bdist_wheel import bdist_wheel
 
 ROOT = os.path.dirname(os.path.abspath(__file__))
-# The module's own LIBRARY_NAME: the file that it loads from inside the package.
-LIBRARY_NAME = "liblupex-2.dll" if os.name == "nt" else "liblupex.so.2"
+# The module's own LIBRARY_NAME, the file that it loads from inside the package, and
+# the target that builds it: on Windows the C API's DLL (lupex.dll has the five
+# procedures only).
+LIBRARY_NAME, TARGET = ("liblupex-2.dll", "lupex_api_dll") if os.name == "nt" else ("liblupex.so.2", "lupex")
 
 
 def version():
@@ -47,7 +49,7 @@ class build_py_and_library(build_py):
         if subprocess.run([cmake, "-S", ROOT, "-B", folder, "--preset", "release"]).returncode:
             raise ExecError("lupex: cmake could not configure the lupex library's build (its "
                             "messages are above): it needs a C++17 compiler and cmake 3.20 or newer")
-        build = [cmake, "--build", folder, "--target", "lupex"]
+        build = [cmake, "--build", folder, "--target", TARGET]
         if "CMAKE_BUILD_PARALLEL_LEVEL" not in os.environ:
             build += ["--parallel", str(os.cpu_count() or 1)]
         if subprocess.run(build).returncode:

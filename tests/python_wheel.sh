@@ -36,6 +36,8 @@ wheel_package=$(ls /usr/share/python-wheels/wheel-*.whl 2>/dev/null | head -1)
 "$python" -m venv "$work/build-env" && "$work/build-env/bin/pip" install -q "$wheel_package" ||
   { echo "FAIL: no build environment of $python"; exit 1; }
 build_python=$work/build-env/bin/python
+"$build_python" -c 'import setuptools' 2>/dev/null ||
+  { echo "FAIL: a venv of $python has no setuptools (ensurepip installs it up to Python 3.11)"; exit 1; }
 pip_wheel=("$work/build-env/bin/pip" wheel -q --no-build-isolation --no-deps)
 
 # The sdist, as `python -m build --sdist` makes it.
