@@ -5,7 +5,8 @@
 # the release packages, dpkg-dev, debhelper and dh-python to build the Debian packages, lintian
 # and pkgconf for their test, Debian's llvm for lupex.lib (llvm-dlltool) and
 # clang-cl and lld-link for the programs built in MSVC mode, Debian's python3 and
-# pytest for the Python module's tests, and Debian's C and C++ libraries and
+# pytest for the Python module's tests and the wheel package (python3-wheel-whl) to
+# build its wheel offline, and Debian's C and C++ libraries and
 # binutils for s390x and 64-bit ARM, which clang builds the unit tests against for
 # qemu-s390x and qemu-aarch64 (Debian's own cross g++ packages conflict with
 # g++-multilib: installing one removes the other).
@@ -27,7 +28,7 @@ packages=(
   libstdc++-12-dev-s390x-cross binutils-s390x-linux-gnu
   libstdc++-12-dev-arm64-cross binutils-aarch64-linux-gnu
   zip unzip dpkg-dev debhelper dh-python lintian pkgconf
-  python3 python3-pytest
+  python3 python3-pytest python3-wheel-whl
 )
 wine32=1
 case "${1:-}" in

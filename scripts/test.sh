@@ -60,6 +60,10 @@ python_module() {
     LUPEX_LIBRARY=$PWD/build/native/liblupex.so PYTHONDONTWRITEBYTECODE=1 \
       /usr/bin/python3 -m pytest -q -rs -p no:cacheprovider tests/python
 }
+# The Python module as pip installs it: the sdist, the wheel built from it with the
+# library inside (the native build's, byte for byte), pytest against that wheel in a
+# fresh virtual environment of the python3 on PATH, and its uninstall.
+python_wheel() { build native --target lupex && bash tests/python_wheel.sh python3 build/native/liblupex.so.2; }
 # What the README tells a user to do, as it shows it; its host examples also with both
 # Windows hosts of the release package under Wine.
 readme() {
@@ -97,6 +101,7 @@ trap remove_wine_prefix EXIT
 stage setup bash scripts/setup.sh
 stage "native build and tests" native
 stage "Python module: pytest against the native library" python_module
+stage "Python wheel: pip builds it from the sdist, pytest against it installed in a fresh venv" python_wheel
 stage "32-bit x86 tests under qemu-i386" i386
 stage "win32 lupex.dll and liblupex-2.dll: export, lean and version resource checks, tests under 32-bit Wine" win32
 stage "win64 lupex.dll and liblupex-2.dll: export, lean and version resource checks, tests under Wine" win64

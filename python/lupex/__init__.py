@@ -17,12 +17,15 @@ Arguments are bytes, bytearray, memoryview or str; a str is taken as its UTF-8
 bytes. Only the first 72 bytes of a key or password count; keys may hold any bytes,
 blanks and zero bytes included. Input the library refuses (an empty key, an empty
 text or password, a zero byte in a text to encrypt, a closed Key) raises
-lupex.Error, a ValueError, with the library's own message.
+lupex.Error, a ValueError, with the library's own message (the module's own for a
+closed Key and an empty password, which the library's would call a key not set up
+and a text).
 
-The library is found by its name liblupex.so.2 through the dynamic linker's search
-(the system's library folders, LD_LIBRARY_PATH). The environment variable
-LUPEX_LIBRARY, when set before the first import, names the file to load instead,
-such as a build of one's own.
+The library loaded is, in this order: the file that the environment variable
+LUPEX_LIBRARY names, when it is set before the first import (a build of one's own,
+say); the copy inside the package, which pip installs with it; else liblupex.so.2
+(on Windows liblupex-2.dll) by name, through the dynamic linker's search (the
+system's library folders, LD_LIBRARY_PATH), as the Debian package finds the system's.
 
 Security: the format enciphers each 8-byte block on its own, with no IV and no
 integrity check; it is there to talk to peers that already use it. Python keeps
@@ -42,16 +45,28 @@ __all__ = ["Error", "Key", "decrypt", "encpass", "encrypt", "md5", "__version__"
 #: What every function takes as a key, text, password or data: str is UTF-8.
 BytesLike = Union[bytes, bytearray, memoryview, str]
 
-LIBRARY_NAME = "liblupex.so.2"
+#: The file name of the lupex 2 library: the one inside the package, and the one
+#: looked for by name when the package holds none.
+LIBRARY_NAME = "liblupex-2.dll" if os.name == "nt" else "liblupex.so.2"
 
 # The C API's return codes (lupex.h).
 _OK = 0
 _ERR_KEY = -1
+_ERR_TEXT = -2
 _ERR_MEMORY = -4
+
+# The module's own messages, where the library's would name the wrong thing.
+_CLOSED_KEY = "Closed key: the Key was closed, and its key schedule wiped"
+_EMPTY_PASSWORD = "Invalid password: empty"
 
 
 def _load() -> ctypes.CDLL:
-    path = os.environ.get("LUPEX_LIBRARY") or LIBRARY_NAME
+    path = os.environ.get("LUPEX_LIBRARY")
+    if not path:
+        # A copy inside the package that fails to load is reported, not passed over
+        # for another library that may be of another version.
+        inside = os.path.join(os.path.dirname(os.path.abspath(__file__)), LIBRARY_NAME)
+        path = inside if os.path.exists(inside) else LIBRARY_NAME
     try:
         library = ctypes.CDLL(path)
     except OSError as error:
@@ -97,15 +112,21 @@ _key_size: int = _lib.lupex_key_size()
 
 
 class Error(ValueError):
-    """Input the library refuses. str(error) is the library's message for the code;
-    .code is the C API's code (-1 the key, -2 the text, -3 the output space)."""
+    """Input the library refuses. .code is the C API's code (-1 the key, -2 the text
+    or password, -3 the output space), or None; str(error) is the message.
 
-    def __init__(self, code: int) -> None:
-        super().__init__(_lib.lupex_error_string(code).decode("utf-8", "replace"))
+    Error(message, code=None) takes a message, as any exception does; Error(code),
+    with an int, takes the library's own message for the code.
+    """
+
+    def __init__(self, message: Union[str, int], code: Union[int, None] = None) -> None:
+        if isinstance(message, int) and code is None:
+            message, code = _lib.lupex_error_string(message).decode("utf-8", "replace"), message
+        super().__init__(message)
         self.code = code
 
-    def __reduce__(self):  # pickled (to another process, say) by its code
-        return Error, (self.code,)
+    def __reduce__(self):  # pickled (to another process, say) with its message and code
+        return Error, (str(self), self.code)
 
 
 def _check(code: int) -> None:
@@ -177,7 +198,10 @@ def encpass(password: BytesLike) -> str:
     p = _bytes(password, "password")
     out = ctypes.create_string_buffer(14)
     try:
-        _check(_lib.lupex_encpass(p, len(p), out))
+        code = _lib.lupex_encpass(p, len(p), out)
+        if code == _ERR_TEXT:  # the C API's text code covers the password
+            raise Error(_EMPTY_PASSWORD, code)
+        _check(code)
         return out.value.decode("ascii")
     finally:
         ctypes.memset(out, 0, len(out))
@@ -215,7 +239,7 @@ class Key:
 
     def _schedule(self) -> ctypes.Array:
         if self._key is None:
-            raise Error(_ERR_KEY)
+            raise Error(_CLOSED_KEY, _ERR_KEY)
         return self._key
 
     def encrypt(self, text: BytesLike) -> str:
@@ -250,9 +274,26 @@ class Key:
                 self._wipe(self._key)
                 self._key = None
 
+    def __copy__(self) -> Key:
+        """A Key of its own: the schedule copied whole (lupex.h allows it), which its
+        own close() wipes. A copy of a closed Key is closed."""
+        twin = type(self).__new__(type(self))
+        twin._lock = threading.Lock()
+        twin._key = None
+        twin._wipe = self._wipe
+        with self._lock:
+            if self._key is not None:
+                schedule = ctypes.create_string_buffer(_key_size)
+                ctypes.memmove(schedule, self._key, _key_size)
+                twin._key = schedule
+        return twin
+
+    def __deepcopy__(self, memo: dict) -> Key:
+        return self.__copy__()
+
     def __enter__(self) -> Key:
         if self._key is None:
-            raise Error(_ERR_KEY)
+            raise Error(_CLOSED_KEY, _ERR_KEY)
         return self
 
     def __exit__(self, *exc_info: object) -> None:

@@ -2,8 +2,10 @@
 # examples, the request table and the published Blowfish vectors), hashlib as an
 # MD5 oracle, round trips, prepared keys against the one-shot calls, the argument
 # types, and every refusal.
+import copy
 import ctypes
 import hashlib
+import shutil
 import os
 import pickle
 import random
@@ -23,7 +25,7 @@ ALPHABET = b"./0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
 
 def message(code):
     """The library's own message for an error code, straight from the C API."""
-    library = ctypes.CDLL(os.environ["LUPEX_LIBRARY"])
+    library = ctypes.CDLL(lupex._lib._name)
     library.lupex_error_string.restype = ctypes.c_char_p
     return library.lupex_error_string(code).decode()
 
@@ -216,6 +218,8 @@ def test_other_types_raise_type_error(value):
 # --- refusals ------------------------------------------------------------------
 
 KEY, TEXT = -1, -2
+# The call, the C API's code, and the message when it is the module's own (the
+# library's for the code otherwise).
 REFUSALS = [
     ("encrypt, empty key", lambda: lupex.encrypt("", "text"), KEY),
     ("encrypt, empty text", lambda: lupex.encrypt("key", b""), TEXT),
@@ -224,7 +228,7 @@ REFUSALS = [
     ("encrypt, both empty: the key first", lambda: lupex.encrypt("", ""), KEY),
     ("decrypt, empty key", lambda: lupex.decrypt(b"", "26FVP/Vur1q."), KEY),
     ("decrypt, empty cipher text", lambda: lupex.decrypt("key", ""), TEXT),
-    ("encpass, empty password", lambda: lupex.encpass(bytearray()), TEXT),
+    ("encpass, empty password", lambda: lupex.encpass(bytearray()), TEXT, "Invalid password: empty"),
     ("Key, empty key", lambda: lupex.Key(memoryview(b"")), KEY),
     ("Key.encrypt, empty text", lambda: lupex.Key("key").encrypt(""), TEXT),
     ("Key.encrypt, zero byte", lambda: lupex.Key("key").encrypt("a\0"), TEXT),
@@ -232,26 +236,48 @@ REFUSALS = [
 ]
 
 
-@pytest.mark.parametrize("call,code", [r[1:] for r in REFUSALS], ids=[r[0] for r in REFUSALS])
-def test_refusals_raise_value_error_with_the_library_message(call, code):
+@pytest.mark.parametrize("call,code,text", [(r[1], r[2], r[3] if len(r) > 3 else None) for r in REFUSALS],
+                         ids=[r[0] for r in REFUSALS])
+def test_refusals_raise_value_error_with_the_library_message(call, code, text):
+    text = text or message(code)
     with pytest.raises(ValueError) as raised:
         call()
     assert isinstance(raised.value, lupex.Error) and raised.value.code == code
-    assert str(raised.value) == message(code)
-    copy = pickle.loads(pickle.dumps(raised.value))  # as a process pool passes it on
-    assert (type(copy), copy.code, str(copy)) == (lupex.Error, code, message(code))
+    assert str(raised.value) == text
+    passed = pickle.loads(pickle.dumps(raised.value))  # as a process pool passes it on
+    assert (type(passed), passed.code, str(passed)) == (lupex.Error, code, text)
+
+
+ERRORS = [
+    # arguments, code, message
+    (("boom",), None, "boom"),
+    (("boom", KEY), KEY, "boom"),
+    ((TEXT,), TEXT, None),  # a code alone: the library's message
+]
+
+
+@pytest.mark.parametrize("arguments,code,text", ERRORS)
+def test_error_is_made_as_exceptions_are(arguments, code, text):
+    text = text or message(code)
+    with pytest.raises(ValueError, match=f"^{re.escape(text)}$") as raised:
+        raise lupex.Error(*arguments)
+    assert (raised.value.args, raised.value.code) == ((text,), code)
+    passed = pickle.loads(pickle.dumps(raised.value))
+    assert (type(passed), passed.args, passed.code) == (lupex.Error, (text,), code)
 
 
 def test_a_key_refuses_use_after_its_with_block():
     with lupex.Key("secret") as key:
         cipher = key.encrypt("Hello, world")
     assert key.closed
-    for call in (lambda: key.encrypt("Hello, world"), lambda: key.decrypt(cipher)):
-        with pytest.raises(ValueError, match=re.escape(message(KEY))):
-            call()
-    with pytest.raises(ValueError):
+    def use_in_a_with_block():
         with key:
             pass
+    for call in (lambda: key.encrypt("Hello, world"), lambda: key.decrypt(cipher),
+                 use_in_a_with_block):
+        with pytest.raises(lupex.Error, match="^Closed key: the Key was closed") as raised:
+            call()
+        assert raised.value.code == KEY
 
 
 def test_close_wipes_the_key_and_may_be_repeated():
@@ -265,6 +291,20 @@ def test_close_wipes_the_key_and_may_be_repeated():
         key.encrypt("text")
 
 
+@pytest.mark.parametrize("copier", [copy.copy, copy.deepcopy], ids=["copy", "deepcopy"])
+def test_a_copied_key_has_a_schedule_of_its_own(copier):
+    key = lupex.Key("secret")
+    twin = copier(key)
+    assert twin._key is not key._key and twin._key.raw == key._key.raw
+    key.close()
+    assert (key.closed, twin.closed) == (True, False)
+    assert twin.encrypt("Hello, world") == "26FVP/Vur1q.7J5YR0oj5Ks1"
+    schedule = twin._key
+    twin.close()
+    assert not any(schedule.raw)
+    assert copier(key).closed
+
+
 def test_a_refused_call_leaves_the_key_usable():
     with lupex.Key("secret") as key:
         with pytest.raises(ValueError):
@@ -274,21 +314,56 @@ def test_a_refused_call_leaves_the_key_usable():
 
 # --- loading -------------------------------------------------------------------
 
-def import_lupex(**environment):
-    """Imports lupex in a fresh Debian python3 with LUPEX_LIBRARY and
-    LD_LIBRARY_PATH as given (unset when not given); returns the process."""
+def test_the_module_under_test(request):
+    # The source tree's, or with --installed the one this Python has installed.
+    source = os.path.join(ROOT, "python", "lupex", "__init__.py")
+    if request.config.getoption("installed"):
+        assert lupex.__file__.startswith(sys.prefix + os.sep) and lupex.__file__ != source
+    else:
+        assert lupex.__file__ == source
+
+
+def import_lupex(module_folder=None, **environment):
+    """Imports lupex from module_folder (this lupex's by default) in a fresh python3
+    with LUPEX_LIBRARY and LD_LIBRARY_PATH as given (unset when not given); returns
+    the process, which prints a cipher text and the file of the lupex library that
+    it has mapped."""
     env = {k: v for k, v in os.environ.items() if k not in ("LUPEX_LIBRARY", "LD_LIBRARY_PATH")}
-    env.update(environment, PYTHONPATH=os.path.dirname(os.path.dirname(lupex.__file__)))
-    program = "import lupex; print(lupex.encrypt('secret', 'Hello, world'))"
+    module_folder = module_folder or os.path.dirname(os.path.dirname(lupex.__file__))
+    env.update(environment, PYTHONPATH=module_folder)
+    program = ("import lupex; print(lupex.encrypt('secret', 'Hello, world')); "
+               "print(*{line.split(None, 5)[5].strip() for line in open('/proc/self/maps') "
+               "if 'liblupex' in line})")
     return subprocess.run([sys.executable, "-c", program], env=env, capture_output=True, text=True)
 
 
-def test_loads_the_library_by_its_soname():
-    folder = os.path.dirname(os.environ["LUPEX_LIBRARY"])
-    if not os.path.exists(os.path.join(folder, lupex.LIBRARY_NAME)):
-        pytest.skip(f"no {lupex.LIBRARY_NAME} in {folder}")
-    run = import_lupex(LD_LIBRARY_PATH=folder)
-    assert (run.returncode, run.stdout) == (0, "26FVP/Vur1q.7J5YR0oj5Ks1\n"), run.stderr
+# Where each library is found, and which one is loaded: the module's order.
+LOAD_ORDER = [
+    # id, a copy inside the package, LUPEX_LIBRARY set, the one loaded
+    ("LUPEX_LIBRARY before the package's copy", True, True, "named"),
+    ("the package's copy before the linker's search", True, False, "package"),
+    ("the linker's search for liblupex.so.2 last", False, False, "system"),
+]
+
+
+@pytest.mark.skipif(not os.path.exists("/proc/self/maps"), reason="no /proc/self/maps")
+@pytest.mark.parametrize("inside,named,loaded", [r[1:] for r in LOAD_ORDER], ids=[r[0] for r in LOAD_ORDER])
+def test_the_library_loaded(tmp_path, inside, named, loaded):
+    library = os.path.realpath(lupex._lib._name)
+    files = {"named": tmp_path / "named" / "liblupex-own.so",
+             "system": tmp_path / "system" / lupex.LIBRARY_NAME,
+             "package": tmp_path / "modules" / "lupex" / lupex.LIBRARY_NAME}
+    (tmp_path / "modules" / "lupex").mkdir(parents=True)
+    shutil.copy(lupex.__file__, tmp_path / "modules" / "lupex")
+    for name, path in files.items():
+        if name != "package" or inside:
+            path.parent.mkdir(parents=True, exist_ok=True)
+            shutil.copy(library, path)
+    environment = {"LD_LIBRARY_PATH": str(files["system"].parent)}
+    if named:
+        environment["LUPEX_LIBRARY"] = str(files["named"])
+    run = import_lupex(str(tmp_path / "modules"), **environment)
+    assert (run.returncode, run.stdout) == (0, f"26FVP/Vur1q.7J5YR0oj5Ks1\n{files[loaded]}\n"), run.stderr
 
 
 def test_a_missing_library_is_an_import_error_that_says_what_to_do():
