@@ -2,7 +2,7 @@
 # Installs what a fresh Debian 12 machine lacks for the whole build and test run:
 # MinGW-w64 for both Windows targets, 64-bit and 32-bit Wine to run their programs,
 # 32-bit x86 libraries and qemu-user for the 32-bit Linux tests, zip and unzip for
-# the release packages, dpkg-dev, debhelper and dh-python to build the Debian packages, lintian
+# the release packages, dpkg-dev, debhelper and dh-python to build the Debian packages, lintian,
 # pkgconf and man-db (the manual page at 80 columns) for their test, Debian's llvm for lupex.lib (llvm-dlltool) and
 # clang-cl and lld-link for the programs built in MSVC mode, Debian's python3 and
 # pytest for the Python module's tests, and Debian's C and C++ libraries and
