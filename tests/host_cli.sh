@@ -114,13 +114,16 @@ grep -- --fail <<<"$examples" | grep -q wrong && fail "--help shows --fail with 
 ran=0
 while IFS= read -r line; do
   [[ "$line" == '  lupex-host '* && "$line" != *[\<\>]* && "$line" != *--batch* ]] || continue
-  eval "words=(${line#  lupex-host })"
+  line=${line#  lupex-host }
+  # cmd.exe reads a backslash as itself.
+  [ -z "$windows" ] || line=${line//\\/\\\\}
+  eval "words=($line)"
   want=0
   [[ "$line" == *--fail* ]] && want=4
   [[ "$line" == *--library* ]] && cwd=$(dirname "$library")
   host "${words[@]}"
   cwd=$PWD ran=$((ran + 1))
-  [ "$status" = "$want" ] || fail "the example '$line': status $status, expected $want: $err"
+  [ "$status" = "$want" ] || fail "the example 'lupex-host $line': status $status, expected $want: $err"
 done <<<"$examples"
 [ "$ran" -ge 6 ] || fail "only $ran of --help's examples could be run"
 expect 0 '' --version
@@ -154,8 +157,8 @@ usage_error "quote it, as in lupex-host --hex md5 $(quoted '61 62')" --hex md5 6
 usage_error 'options go before it, as in lupex-host --hex md5 616263' md5 --hex 616263
 usage_error 'options go before it, as in lupex-host --library x.so md5 abc' md5 --library x.so abc
 usage_error 'options go before it, as in lupex-host -- md5 abc' md5 -- abc
-usage_error "standard input, one a line: printf '%s\n' $(quoted 'md5 abc') | lupex-host --batch" \
-  --batch md5 abc
+if [ -n "$windows" ]; then piped='echo md5 abc| lupex-host --batch'; else piped="printf '%s\n' 'md5 abc' | lupex-host --batch"; fi
+usage_error "standard input, one a line: $piped" --batch md5 abc
 usage_error '--list takes no procedure' --list md5
 usage_error '--batch and --list do not go together' --batch --list
 
