@@ -142,6 +142,7 @@ std::string help_text() {
     text += "  lupex-host --batch < requests.txt > replies.txt\n";
     return text + "\n" + help_after_examples;
 }
+
 // The exit statuses that help_text lists.
 enum Status : int {
     status_ok = 0,

@@ -2,7 +2,7 @@
 # Runs a Windows program under Wine, headless and quiet: a 32-bit program under
 # 32-bit Wine, a 64-bit one under 64-bit Wine. The Wine prefix is made on the first
 # call and kept for the next ones: the user's own, ${XDG_CACHE_HOME:-~/.cache}/lupex/wine,
-# unless LUPEX_WINEPREFIX names another (scripts/test.sh gives each test run a
+# unless LUPEX_WINEPREFIX names another (the project's test run gives each run a
 # throw-away one); one prefix serves both kinds of program. Wine's own output goes to
 # a file and is copied out afterwards: wineserver inherits the descriptors it is
 # started with and would hold a pipe open long after the run. The output is copied
