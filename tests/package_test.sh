@@ -139,6 +139,7 @@ if unshare -m true 2>/dev/null; then
       "$wine_run" "$dir/lupex-host.exe" --version >"$work/out" 2>"$work/err" || status=$?
     [ "$status" = 127 ] && [[ "$(cat "$work/err")" == *"Wine is not installed (Debian: $advice)" ]] ||
       fail "wine-run.sh without /usr/lib/wine/$loader: status $status, '$(cat "$work/err")'"
+    grep -qF "\`$advice\`" README.md || fail "README.md does not say, as wine-run.sh does: $advice"
   done
 else
   echo "note: no mount namespace (unshare -m): wine-run.sh without Wine not checked"
