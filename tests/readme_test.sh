@@ -183,4 +183,4 @@ if [ "$failures" -ne 0 ]; then
   echo "README: $failures check(s) failed"
   exit 1
 fi
-echo "README: $commands commands as shown${zipdir:+, $host_calls host calls the same under Wine with both Windows hosts, $visual_studio Visual Studio lines in MSVC mode for x86 and x64}"
+echo "README: $commands commands as shown${zipdir:+, $host_calls host calls the same under Wine with both Windows hosts, $visual_studio Visual Studio lines in MSVC mode for x64, $((visual_studio - $(find "$work/run" -name 'b*.x64' | wc -l))) of them also for x86}"
