@@ -61,7 +61,11 @@ WINEDEBUG=-all,err+module "$wine" "$@" >"$out" 2>"$err"
 rc=$?
 cat "$out"
 loader_errors=$(grep -aE '^[0-9a-f]+:err:module:' "$err")
-grep -avE '^[0-9a-f]+:err:module:' "$err" >&2
+if [ -z "$loader_errors" ]; then
+  cat "$err" >&2
+else
+  grep -avE '^[0-9a-f]+:err:module:' "$err" >&2
+fi
 rm -f "$out" "$err"
 # A program whose imports could not be loaded never ran: name the DLL and the reason.
 if [ $rc -ne 0 ] && [[ "$loader_errors" == *"LdrInitializeThunk Importing dlls"*failed* ]]; then
