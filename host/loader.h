@@ -22,8 +22,25 @@ int host_main(const std::vector<std::string> &arguments);
 bool command_line_bytes(std::string &text, bool utf8, std::string &error);
 
 // `argument` as it would be typed to this platform's usual command shell: unchanged
-// when it needs no quoting, else in single quotes (POSIX) or double quotes (Windows).
-std::string quote_argument(const std::string &argument);
+// when it needs no quoting (unless `always`), else in single quotes (POSIX) or double
+// quotes (cmd.exe).
+std::string quote_argument(const std::string &argument, bool always = false);
+
+// A buffer text, joined from the words that the shell split it into, as the user
+// meant it: cmd.exe takes single quotes as characters, so on Windows a text quoted
+// as for a POSIX shell ('...') arrives with them, and a hint leaves them out. POSIX:
+// unchanged.
+std::string text_as_meant(const std::string &text);
+
+// The command line that feeds `line` and a line feed to `command` through a pipe in
+// this platform's usual shell.
+std::string piped_into(const std::string &line, const std::string &command);
+
+// For the help's examples: the library file in the current folder as --library takes
+// it, and a batch fed through a pipe by a shell built-in, which keeps the key out of
+// the process list (empty where the shell has no such built-in).
+extern const char *const library_file_example;
+extern const char *const batch_pipe_example;
 
 // The library when no path is given. POSIX: the first of liblupex.so.N (the
 // SONAME) and liblupex.so that exists beside the host program (a build tree), then

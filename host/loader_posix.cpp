@@ -23,16 +23,26 @@ int main(int argc, char **argv) {
 // The shell hands over bytes; there is nothing to convert.
 bool command_line_bytes(std::string &, bool, std::string &) { return true; }
 
-std::string quote_argument(const std::string &argument) {
+std::string quote_argument(const std::string &argument, bool always) {
     static const char plain[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
                                 "0123456789_-+=.,/:@%";
-    if (!argument.empty() && argument.find_first_not_of(plain) == std::string::npos)
+    if (!always && !argument.empty() && argument.find_first_not_of(plain) == std::string::npos)
         return argument;
     std::string quoted = "'";
     for (char c : argument)
         quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return quoted + "'";
 }
+
+std::string text_as_meant(const std::string &text) { return text; }
+
+std::string piped_into(const std::string &line, const std::string &command) {
+    return "printf '%s\\n' " + quote_argument(line) + " | " + command;
+}
+
+const char *const library_file_example = "./" LUPEX_SONAME;
+const char *const batch_pipe_example =
+    "printf 'blowfish encrypt %s %s\\n' \"$key\" \"$text\" | lupex-host --batch";
 
 Library *library_find(std::string &path, std::string &error) {
     const char *const names[] = {LUPEX_SONAME, "liblupex.so"};

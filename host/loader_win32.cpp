@@ -158,10 +158,10 @@ bool command_line_bytes(std::string &text, bool utf8, std::string &error) {
 
 // As cmd.exe and the C runtime read it: in double quotes, a quote as \", and the
 // backslashes in front of a quote or of the closing quote doubled.
-std::string quote_argument(const std::string &argument) {
+std::string quote_argument(const std::string &argument, bool always) {
     static const char plain[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
                                 "0123456789_-+=.,/:@\\";
-    if (!argument.empty() && argument.find_first_not_of(plain) == std::string::npos)
+    if (!always && !argument.empty() && argument.find_first_not_of(plain) == std::string::npos)
         return argument;
     std::string quoted = "\"";
     std::size_t backslashes = 0;
@@ -177,6 +177,29 @@ std::string quote_argument(const std::string &argument) {
     quoted.append(2 * backslashes, '\\');
     return quoted + "\"";
 }
+
+std::string text_as_meant(const std::string &text) {
+    if (text.size() >= 2 && text.front() == '\'' && text.back() == '\'')
+        return text.substr(1, text.size() - 2);
+    return text;
+}
+
+// cmd.exe's echo writes the rest of its line; ^ keeps a character that cmd.exe would
+// read as its own from being read so.
+std::string piped_into(const std::string &line, const std::string &command) {
+    std::string echoed;
+    for (char c : line) {
+        if (std::strchr("&|<>^()", c) != nullptr)
+            echoed += '^';
+        echoed += c;
+    }
+    return "echo " + echoed + "| " + command;
+}
+
+const char *const library_file_example = ".\\lupex.dll";
+// A pipe's left side runs in a cmd.exe of its own, whose command line holds the
+// expanded key.
+const char *const batch_pipe_example = "";
 
 Library *library_find(std::string &path, std::string &error) {
     std::wstring self(32768, L'\0');

@@ -17,7 +17,11 @@
 
 namespace {
 
-const char *const help_text =
+// The help, which is also the manual page: cmake/manpage.cmake turns each "topic:"
+// section into a section of lupex-host(1), lines that begin with "-" or a digit
+// into tagged paragraphs, the examples into lines as they are, and everything else
+// into text that the page fills anew. The words are the page's words.
+const char *const help_before_examples =
     "usage: lupex-host [OPTIONS] [--] PROCEDURE [BUFFER-TEXT]\n"
     "       lupex-host [OPTIONS] --batch < REQUESTS\n"
     "       lupex-host [--library PATH] --list\n"
@@ -46,7 +50,7 @@ const char *const help_text =
     "  --list          print the library's exports and their ordinals (ELF has no\n"
     "                  ordinals: there they are numbered as in lupex.dll)\n"
     "  --              the end of the options\n"
-    "  --help, -h      this text\n"
+    "  --help, -h      print this help, the text of lupex-host(1)\n"
     "  --version       the host's version\n"
     "\n"
     "reply lines:\n"
@@ -91,24 +95,17 @@ const char *const help_text =
     "  machine in the process list. --batch reading a file, or a pipe fed by a\n"
     "  shell built-in such as printf, keeps it out of the process list.\n"
     "\n"
-    "examples:\n"
-    "  lupex-host blowfish 'encrypt secret Hello, world'\n"
-    "  lupex-host blowfish 'decrypt secret <cipher text>'\n"
-    "  lupex-host blowfish 'encpass my password'\n"
-    "  lupex-host md5 'abc'\n"
-    "  lupex-host --hex md5 616263\n"
-    "  lupex-host --fail --hex-reply blowfish 'decrypt wrong-key <cipher text>'\n"
-    "  lupex-host --library ./lupex.dll --list\n"
-    "  printf 'blowfish encrypt %s %s\\n' \"$key\" \"$text\" | lupex-host --batch\n"
-    "  lupex-host --batch < requests.txt > replies.txt\n"
-    "\n"
+;
+
+const char *const help_after_examples =
     "exit status:\n"
     "  0  every call was made (failure replies included, unless --fail)\n"
-    "  1  bad usage; nothing was called\n"
-    "  2  the library cannot be loaded; PROCEDURE is not one of its exports; --list\n"
-    "     misses some of the five exports; a request cannot be passed (bad hex\n"
-    "     digits, a zero byte, a character the ANSI code page lacks); in --batch,\n"
-    "     one or more lines got \"-HOST ...\"\n"
+    "  1  bad usage (a PROCEDURE other than blowfish, md5 and dllinfo among it);\n"
+    "     nothing was called\n"
+    "  2  the library cannot be loaded, lacks PROCEDURE or is no lupex library;\n"
+    "     --list misses some of the five exports; a request cannot be passed (bad\n"
+    "     hex digits, a zero byte, a character the ANSI code page lacks); in\n"
+    "     --batch, one or more lines got \"-HOST ...\"\n"
     "  3  the library broke the buffer contract (a reply ran past the end of the\n"
     "     buffer or has no terminator): the host stops at once; in --batch that\n"
     "     line gets \"-HOST ...\" and no later line is read\n"
@@ -116,7 +113,35 @@ const char *const help_text =
     "  5  a write to standard output failed (a full disk, a closed standard\n"
     "     output, a pipe whose reader has gone): the host stops at once; this\n"
     "     status comes before all others (on POSIX a pipe whose reader has gone\n"
-    "     ends the host by the signal SIGPIPE, as it does other tools)\n";
+    "     ends the host by the signal SIGPIPE, as it does other tools)\n"
+    "  6  --batch cannot read standard input (a folder, a closed standard input):\n"
+    "     the host stops; the lines read before it were answered; this status\n"
+    "     comes before 2 and 4\n";
+
+// The examples, each true on the platform that prints it: its shell's quotes, its
+// library file.
+std::string help_text() {
+    const auto example = [](const std::string &options, const std::string &procedure,
+                            const std::string &text) {
+        return "  lupex-host " + options + (options.empty() ? "" : " ") + procedure + " " +
+               quote_argument(text) + "\n";
+    };
+    std::string text = help_before_examples;
+    text += "examples:\n";
+    text += example("", "blowfish", "encrypt secret Hello, world");
+    text += example("", "blowfish", "decrypt secret <cipher text>");
+    text += example("", "blowfish", "encpass my password");
+    text += example("", "md5", "abc");
+    text += example("--hex", "md5", "616263");
+    text += example("--hex-reply", "blowfish", "decrypt wrong-key <cipher text>");
+    // A failure reply: the text is missing. (A wrong key is no failure: nothing tells.)
+    text += example("--fail", "blowfish", "encrypt secret");
+    text += "  lupex-host --library " + quote_argument(library_file_example) + " --list\n";
+    if (*batch_pipe_example != '\0')
+        text += std::string("  ") + batch_pipe_example + "\n";
+    text += "  lupex-host --batch < requests.txt > replies.txt\n";
+    return text + "\n" + help_after_examples;
+}
 
 // The exit statuses that help_text lists.
 enum Status : int {
@@ -126,6 +151,7 @@ enum Status : int {
     status_broken_contract = 3,
     status_failure_reply = 4,
     status_write_failed = 5,
+    status_read_failed = 6,
 };
 
 const char *const export_names[] = {"LoadDll", "UnloadDll", "blowfish", "dllinfo", "md5"};
@@ -294,25 +320,64 @@ Outcome call(lupex_procedure procedure, const std::string &request, bool hex_out
     return buffer[0] == '-' ? Outcome::failure_reply : Outcome::success_reply;
 }
 
-lupex_procedure find_procedure(Library *library, const std::string &name, std::string &error) {
+// Only these three exports are procedures: the loader would hand out any other
+// exported name, and the host would call it through the procedure type. A name is
+// refused before it is looked up.
+bool check_procedure_name(const std::string &name, std::string &error) {
+    const char *const procedures[] = {"blowfish", "dllinfo", "md5"};
+    for (const char *procedure : procedures)
+        if (name == procedure)
+            return true;
+    const std::string listed = "the procedures are blowfish, md5 and dllinfo; --list shows the "
+                               "library's exports";
     if (name == "LoadDll" || name == "UnloadDll") {
-        error = name + " is a lifecycle hook, not a procedure";
-        return nullptr;
+        error = name + " is a lifecycle hook, not a procedure: " + listed;
+        return false;
     }
+    error = "'" + name + "' is not a procedure";
+    // Export names are case-sensitive: "MD5" is not "md5".
+    for (const char *procedure : procedures)
+        if (name.size() == std::strlen(procedure) &&
+            std::equal(name.begin(), name.end(), procedure, [](char a, char b) {
+                return std::tolower(static_cast<unsigned char>(a)) == b;
+            })) {
+            error += ": names are case-sensitive, the procedure is '" + std::string(procedure) + "'";
+            return false;
+        }
+    error += ": " + listed;
+    return false;
+}
+
+// The exports of the five that `library` lacks, as a list for a message.
+std::string missing_exports(Library *library, std::size_t &missing_count) {
+    std::string missing;
+    missing_count = 0;
+    for (const char *name : export_names)
+        if (library_symbol(library, name) == nullptr) {
+            missing += (missing.empty() ? "" : ", ") + std::string(name);
+            ++missing_count;
+        }
+    return missing;
+}
+
+const std::size_t export_count = sizeof export_names / sizeof *export_names;
+
+std::string not_lupex_library(const std::string &path, const std::string &missing) {
+    return path + " has none of the five exports (" + missing + "): not a lupex library";
+}
+
+lupex_procedure find_procedure(Library *library, const std::string &path, const std::string &name,
+                               std::string &error) {
+    if (!check_procedure_name(name, error))
+        return nullptr;
     void *symbol = library_symbol(library, name.c_str());
     if (symbol == nullptr) {
-        error = "the library has no export named '" + name + "'";
-        // Export names are case-sensitive: "MD5" is not "md5".
-        for (const char *procedure : {"blowfish", "dllinfo", "md5"})
-            if (name.size() == std::strlen(procedure) &&
-                std::equal(name.begin(), name.end(), procedure, [](char a, char b) {
-                    return std::tolower(static_cast<unsigned char>(a)) == b;
-                })) {
-                error += ": names are case-sensitive, the procedure is '" +
-                         std::string(procedure) + "'";
-                return nullptr;
-            }
-        error += " (the procedures are blowfish, md5 and dllinfo)";
+        std::size_t missing_count;
+        const std::string missing = missing_exports(library, missing_count);
+        error = missing_count == export_count
+                    ? not_lupex_library(path, missing)
+                    : path + " has no export named '" + name + "' (it lacks " + missing +
+                          " of the five that a lupex library has)";
     }
     return reinterpret_cast<lupex_procedure>(symbol);
 }
@@ -322,7 +387,7 @@ lupex_procedure find_procedure(Library *library, const std::string &name, std::s
 bool prepare(Library *library, const Options &options, const std::string &name,
              const std::string &text, lupex_procedure &procedure, std::string &request,
              std::string &error) {
-    procedure = find_procedure(library, name, error);
+    procedure = find_procedure(library, options.library, name, error);
     if (procedure == nullptr)
         return false;
     if (options.hex_in)
@@ -352,10 +417,25 @@ bool split_request_line(const std::string &line, std::string &name, std::string 
     return true;
 }
 
+// Standard input, a line at a time. A read that fails (a folder, a closed
+// descriptor) is not the end of the input: read_line is false then too, with
+// input_errno set, and a line that the failure cut short is not taken.
+int input_errno = 0;
+
+bool read_line(std::string &line) {
+    errno = 0;
+    const bool read = static_cast<bool>(std::getline(std::cin, line));
+    if (std::ferror(stdin)) {
+        input_errno = errno != 0 ? errno : EIO;
+        return false;
+    }
+    return read;
+}
+
 int run_batch(Library *library, const Options &options) {
     std::string line;
     unsigned long number = 0, refused = 0, failure_replies = 0;
-    while (std::getline(std::cin, line)) {
+    while (read_line(line)) {
         ++number;
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
@@ -390,6 +470,15 @@ int run_batch(Library *library, const Options &options) {
         // A script may write one request and wait for its reply.
         if (!flush_output())
             return status_write_failed;
+    }
+    if (input_errno != 0) {
+        if (!flush_output())
+            return status_write_failed;
+        return fail(status_read_failed,
+                    std::string("cannot read standard input: ") + std::strerror(input_errno) +
+                        (number != 0 ? " (the " + std::to_string(number) +
+                                           " lines before were answered)"
+                                     : ""));
     }
     int status = status_ok;
     if (options.fail_replies && failure_replies != 0) {
@@ -433,21 +522,16 @@ int run_one_call(Library *library, const Options &options, const std::vector<std
 // (Windows); an ELF library has none, so there each name gets the ordinal that
 // lupex.def gives it. A library without all five exports is no lupex library.
 int run_list(Library *library, const std::string &path) {
-    std::string missing;
-    std::size_t missing_count = 0;
-    const std::size_t count = sizeof export_names / sizeof *export_names;
-    for (std::size_t i = 0; i < count; ++i) {
-        if (library_symbol(library, export_names[i]) == nullptr) {
-            missing += (missing.empty() ? "" : ", ") + std::string(export_names[i]);
-            ++missing_count;
+    std::size_t missing_count;
+    const std::string missing = missing_exports(library, missing_count);
+    for (std::size_t i = 0; i < export_count; ++i) {
+        if (library_symbol(library, export_names[i]) == nullptr)
             continue;
-        }
         const unsigned ordinal = library_ordinal(library, export_names[i]);
         write_output(std::to_string(ordinal != 0 ? ordinal : i + 1) + " " + export_names[i] + "\n");
     }
-    if (missing_count == count)
-        return fail(status_cannot_call,
-                    path + " has none of the five exports (" + missing + "): not a lupex library");
+    if (missing_count == export_count)
+        return fail(status_cannot_call, not_lupex_library(path, missing));
     if (missing_count != 0)
         return fail(status_cannot_call, path + " lacks the export" +
                                             (missing_count > 1 ? "s " : " ") + missing +
@@ -465,9 +549,9 @@ std::string suggested_command(const std::vector<std::string> &options,
     std::string text;
     for (std::size_t i = 1; i < words.size(); ++i)
         text += (i > 1 ? " " : "") + words[i];
+    text = text_as_meant(text);
     if (batch)
-        return "printf '%s\\n' " + quote_argument(words[0] + (words.size() > 1 ? " " + text : "")) +
-               " | " + command;
+        return piped_into(words[0] + (words.size() > 1 ? " " + text : ""), command);
     return command + " " + quote_argument(words[0]) +
            (words.size() > 1 ? " " + quote_argument(text) : "");
 }
@@ -515,7 +599,7 @@ int run(const std::vector<std::string> &arguments) {
             continue;
         }
         if (arg == "--help" || arg == "-h") {
-            write_output(help_text);
+            write_output(help_text());
             return status_ok;
         }
         if (arg == "--version") {
@@ -563,13 +647,17 @@ int run(const std::vector<std::string> &arguments) {
     }
     if (!options.batch && !options.list) {
         if (words.empty())
-            return usage_error(std::string("no procedure given: lupex-host PROCEDURE "
-                                           "'BUFFER-TEXT', for example lupex-host md5 abc") +
+            return usage_error("no procedure given: lupex-host PROCEDURE " +
+                               quote_argument("BUFFER-TEXT", true) +
+                               ", for example lupex-host md5 abc" +
                                (standard_input_is_terminal()
                                     ? ""
                                     : "; to read requests from standard input, use --batch"));
         if (words.size() > 2)
             return too_many_words(given_options, words);
+        std::string error;
+        if (!check_procedure_name(words[0], error))
+            return usage_error(error);
     }
 
     std::string error;

@@ -2,8 +2,8 @@
 # Installs what a fresh Debian 12 machine lacks for the whole build and test run:
 # MinGW-w64 for both Windows targets, 64-bit and 32-bit Wine to run their programs,
 # 32-bit x86 libraries and qemu-user for the 32-bit Linux tests, zip and unzip for
-# the release packages, dpkg-dev, debhelper and dh-python to build the Debian packages, lintian
-# and pkgconf for their test, Debian's llvm for lupex.lib (llvm-dlltool) and
+# the release packages, dpkg-dev, debhelper and dh-python to build the Debian packages, lintian,
+# pkgconf and man-db (the manual page at 80 columns) for their test, Debian's llvm for lupex.lib (llvm-dlltool) and
 # clang-cl and lld-link for the programs built in MSVC mode, Debian's python3 and
 # pytest for the Python module's tests and the wheel package (python3-wheel-whl) to
 # build its wheel offline, and Debian's C and C++ libraries and
@@ -27,7 +27,7 @@ packages=(
   clang-tools-14 lld-14 llvm-14
   libstdc++-12-dev-s390x-cross binutils-s390x-linux-gnu
   libstdc++-12-dev-arm64-cross binutils-aarch64-linux-gnu
-  zip unzip dpkg-dev debhelper dh-python lintian pkgconf
+  zip unzip dpkg-dev debhelper dh-python lintian pkgconf man-db
   python3 python3-pytest python3-wheel-whl
 )
 wine32=1

@@ -86,14 +86,9 @@ reply=$("$host_root/usr/bin/lupex-host" md5 abc 2>&1) || true
 [ "$reply" = "+OK 900150983cd24fb0d6963f7d28e17f72" ] || fail "the unpacked host replied '$reply'"
 [ "$("$host_root/usr/bin/lupex-host" --version)" = "lupex-host $version" ] || fail "lupex-host --version"
 
-# The manual page says what --help says: each line of --help, its indent aside, is a
-# line of the page once the roff escapes are undone.
-gzip -dc "$host_root/usr/share/man/man1/lupex-host.1.gz" | grep -v '^\.' |
-  sed -e 's/\\-/-/g' -e 's/\\&//g' -e 's/\\e/\\/g' -e 's/^ *//' >"$work/page"
-"$host_root/usr/bin/lupex-host" --help | sed -e 's/^usage: //' -e 's/^ *//' |
-  grep -vE '^$|^[a-z][a-z ]*:$' >"$work/help"
-missing=$(grep -vxF -f "$work/page" "$work/help" || true)
-[ -z "$missing" ] || fail "lines of --help missing from lupex-host(1): $missing"
+# The manual page says what --help says, and fits 80 columns.
+bash "$tests/manpage_test.sh" "$host_root/usr/share/man/man1/lupex-host.1.gz" "$host_root/usr/bin/lupex-host" ||
+  fail "lupex-host(1) of the package"
 
 # The runtime and Python packages alone: Debian's python3 imports lupex, which finds
 # liblupex.so.2 through the dynamic linker's search, and answers as the library does.

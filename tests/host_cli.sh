@@ -97,10 +97,35 @@ for option in --help -h; do
   expect 0 '' "$option"
   [[ "$out" == *"usage: lupex-host"*"examples:"* ]] || fail "$option: no usage and examples on stdout"
 done
-for topic in '  0  ' '  1  ' '  2  ' '  3  ' '  4  ' '  5  ' '-HOST' '\0ooo' 'process list' '--utf8' '--fail' \
+for topic in '  0  ' '  1  ' '  2  ' '  3  ' '  4  ' '  5  ' '  6  ' '-HOST' '\0ooo' 'process list' '--utf8' '--fail' \
              'standard output failed'; do
   [[ "$out" == *"$topic"* ]] || fail "--help does not tell of '$topic'"
 done
+# The examples are true where they are shown: this shell's quotes, this platform's
+# library file, no --fail that seems to catch a wrong key (nothing can). Each one
+# that needs no cipher text or file runs, the --library one in the library's folder.
+examples=$(sed -n '/^examples:$/,/^$/p' <<<"$out")
+if [ -n "$windows" ]; then
+  [[ "$examples" != *"'"* && "$examples" != *.so* ]] || fail "--help's examples on Windows: $examples"
+else
+  [[ "$examples" != *.dll* ]] || fail "--help's examples on Linux: $examples"
+fi
+grep -- --fail <<<"$examples" | grep -q wrong && fail "--help shows --fail with a wrong key: $examples"
+ran=0
+while IFS= read -r line; do
+  [[ "$line" == '  lupex-host '* && "$line" != *[\<\>]* && "$line" != *--batch* ]] || continue
+  line=${line#  lupex-host }
+  # cmd.exe reads a backslash as itself.
+  [ -z "$windows" ] || line=${line//\\/\\\\}
+  eval "words=($line)"
+  want=0
+  [[ "$line" == *--fail* ]] && want=4
+  [[ "$line" == *--library* ]] && cwd=$(dirname "$library")
+  host "${words[@]}"
+  cwd=$PWD ran=$((ran + 1))
+  [ "$status" = "$want" ] || fail "the example 'lupex-host $line': status $status, expected $want: $err"
+done <<<"$examples"
+[ "$ran" -ge 6 ] || fail "only $ran of --help's examples could be run"
 expect 0 '' --version
 [ "$out" = "lupex-host $version" ] || fail "--version printed '$out'"
 expect 0 '' --list
@@ -116,7 +141,7 @@ usage_error() {
   [ "$(printf '%s\n' "$err" | wc -l)" = 1 ] || fail "lupex-host $*: more than one line on stderr: $err"
   [[ "$err" == *"(see lupex-host --help)" ]] || fail "lupex-host $*: stderr does not point at --help: $err"
 }
-usage_error 'no procedure given'
+usage_error "no procedure given: lupex-host PROCEDURE $(quoted BUFFER-TEXT)"
 batch $'md5 abc\n'
 [ "$status" = 1 ] && [[ "$err" == *"to read requests from standard input, use --batch"* ]] ||
   fail "a request on standard input without --batch: status $status, stderr '$err'"
@@ -126,11 +151,14 @@ usage_error '--library needs the path' --library
 usage_error "quote it, as in lupex-host blowfish $(quoted 'encrypt secret Hello')" \
   blowfish encrypt secret Hello
 usage_error "quote it, as in lupex-host --hex md5 $(quoted '61 62')" --hex md5 61 62
+# cmd.exe passes single quotes on: the hint for Windows leaves them out.
+[ -z "$windows" ] || usage_error 'quote it, as in lupex-host blowfish "encrypt secret Hello"' \
+  blowfish "'encrypt" secret "Hello'"
 usage_error 'options go before it, as in lupex-host --hex md5 616263' md5 --hex 616263
 usage_error 'options go before it, as in lupex-host --library x.so md5 abc' md5 --library x.so abc
 usage_error 'options go before it, as in lupex-host -- md5 abc' md5 -- abc
-usage_error "standard input, one a line: printf '%s\n' $(quoted 'md5 abc') | lupex-host --batch" \
-  --batch md5 abc
+if [ -n "$windows" ]; then piped='echo md5 abc| lupex-host --batch'; else piped="printf '%s\n' 'md5 abc' | lupex-host --batch"; fi
+usage_error "standard input, one a line: $piped" --batch md5 abc
 usage_error '--list takes no procedure' --list md5
 usage_error '--batch and --list do not go together' --batch --list
 
@@ -156,10 +184,15 @@ for case in 'blowfish|shuffle secret text|-FUNC Unknown subfunction' \
 done
 expect 0 '' --fail md5 abc
 
-# Unknown exports and lifecycle hooks: status 2.
-expect 2 "no export named 'nosuch' (the procedures are blowfish, md5 and dllinfo)" nosuch abc
-expect 2 "no export named 'MD5': names are case-sensitive, the procedure is 'md5'" MD5 abc
-expect 2 "lifecycle hook" LoadDll ''
+# Only blowfish, md5 and dllinfo are procedures: any other name, an export of the
+# library or not, is a usage error before anything is looked up or called.
+procedures="the procedures are blowfish, md5 and dllinfo; --list shows the library's exports"
+for name in nosuch lupex_md5 lupex_version lupex_encrypt blowfish_x; do
+  usage_error "'$name' is not a procedure: $procedures" "$name" abc
+done
+usage_error "'MD5' is not a procedure: names are case-sensitive, the procedure is 'md5'" MD5 abc
+usage_error "LoadDll is a lifecycle hook, not a procedure: $procedures" LoadDll ''
+usage_error "UnloadDll is a lifecycle hook" UnloadDll 0
 
 # Loading: a bare file name is a file in the current folder, and nothing else; a
 # library that does not load says why in words.
@@ -278,13 +311,20 @@ EOF
   fi
 fi
 
-# --list of a library that is not a lupex library, or not all of one: status 2, and
-# the missing exports named.
+# --list of a library that is not a lupex library, or not all of one, and a call
+# into one: status 2, and the missing exports named.
 if [ -n "$system_library" ]; then
-  expect 2 "none of the five exports (LoadDll, UnloadDll, blowfish, dllinfo, md5)" \
-    --library "$system_library" --list
+  not_lupex="$system_library has none of the five exports (LoadDll, UnloadDll, blowfish, dllinfo, md5): not a lupex library"
+  expect 2 "$not_lupex" --library "$system_library" --list
   [ -z "$out" ] || fail "--list of $system_library printed '$out'"
+  expect 2 "$not_lupex" --library "$system_library" md5 abc
+  [ -z "$out" ] || fail "md5 from $system_library printed '$out'"
+  batch $'md5 abc\n' --library "$system_library" --batch
+  [ "$status" = 2 ] && [ "$out" = "-HOST $not_lupex" ] ||
+    fail "--batch with $system_library: status $status, stdout '$out'"
 fi
+expect 2 "$rogue has no export named 'dllinfo' (it lacks LoadDll, UnloadDll, dllinfo of the five" \
+  --library "$rogue" dllinfo
 # The rogue library has two of the five, listed with the ordinals of its own export
 # table on Windows (no ordinals in ELF: lupex.def's numbers).
 expect 2 "lacks the exports LoadDll, UnloadDll, dllinfo" --library "$rogue" --list
@@ -341,7 +381,7 @@ batch $'md5 abc\n\nfoo bar\nblowfish '"$wrong"$'\nmd5 abc\r\n   \nblowfish encry
 {
   echo "+OK 900150983cd24fb0d6963f7d28e17f72"
   echo "-HOST empty line: a request is PROCEDURE and BUFFER-TEXT"
-  echo "-HOST the library has no export named 'foo' (the procedures are blowfish, md5 and dllinfo)"
+  echo "-HOST 'foo' is not a procedure: the procedures are blowfish, md5 and dllinfo; --list shows the library's exports"
   printf '%s\n' "$wrong_line"
   echo "+OK 900150983cd24fb0d6963f7d28e17f72"
   echo "-HOST blanks only: a request is PROCEDURE and BUFFER-TEXT"
@@ -353,7 +393,7 @@ cmp -s "$work/nine" "$work/out" || fail "--batch of the nine lines gave:
 $(cat -A "$work/out")"
 [ "$status" = 2 ] || fail "--batch of the nine lines: exit status $status, expected 2"
 [ "$err" = "lupex-host: line 2: empty line: a request is PROCEDURE and BUFFER-TEXT
-lupex-host: line 3: the library has no export named 'foo' (the procedures are blowfish, md5 and dllinfo)
+lupex-host: line 3: 'foo' is not a procedure: the procedures are blowfish, md5 and dllinfo; --list shows the library's exports
 lupex-host: line 6: blanks only: a request is PROCEDURE and BUFFER-TEXT
 lupex-host: 3 of 9 lines could not be called" ] || fail "--batch of the nine lines: stderr '$err'"
 
@@ -369,9 +409,11 @@ while IFS='|' read -r options line reply; do
   [ "$status" = 2 ] && [[ "$err" == "lupex-host: line 1: "*$'\nlupex-host: 1 of 2 lines could not be called' ]] ||
     fail "lupex-host $options: the line '$line': exit status $status, stderr '$err'"
 done <<'EOF'
---batch|LoadDll x|-HOST LoadDll is a lifecycle hook, not a procedure
+--batch|LoadDll x|-HOST LoadDll is a lifecycle hook, not a procedure: the procedures are blowfish, md5 and dllinfo; --list shows the library's exports
+--batch|lupex_md5 x|-HOST 'lupex_md5' is not a procedure: the procedures are blowfish, md5 and dllinfo; --list shows the library's exports
+--batch|Md5 x|-HOST 'Md5' is not a procedure: names are case-sensitive, the procedure is 'md5'
 --batch| md5 abc|-HOST the line begins with a blank: the procedure name comes first
---batch|fo\001o bar|\-HOST the library has no export named 'fo\0001o' (the procedures are blowfish, md5 and dllinfo)
+--batch|fo\001o bar|\-HOST 'fo\0001o' is not a procedure: the procedures are blowfish, md5 and dllinfo; --list shows the library's exports
 --batch|md5 a\000b|-HOST the line holds a zero byte (byte 6): the library would see only the bytes before it
 --hex --batch|md5 6162zz|-HOST the hex text holds 'z' at position 5, which is not a hex digit
 --hex --batch|md5 610062|-HOST the hex text holds a zero byte (byte 2): the library would see only the bytes before it
@@ -503,6 +545,18 @@ else
   [ "$status" = $((128 + 13)) ] || [ "$status" = 5 ] ||
     fail "--batch into a pipe whose reader has gone: status $status, expected SIGPIPE's $((128 + 13)) (or 5)"
 fi
+
+# Standard input that cannot be read (a folder, a closed descriptor) is no end of
+# the input: status 6 and the reason. (Under Wine the program gets the stream itself.)
+for source in folder closed; do
+  case $source in
+    folder) (cd "$cwd" && LUPEX_WINE_DIRECT=1 "${host_command[@]}" --batch) <"$work/folder" >"$work/out" 2>"$work/err" ;;
+    closed) (cd "$cwd" && LUPEX_WINE_DIRECT=1 "${host_command[@]}" --batch) <&- >"$work/out" 2>"$work/err" ;;
+  esac
+  status=$? out=$(cat "$work/out") err=$(tr -d '\r' <"$work/err")
+  [ "$status" = 6 ] && [ -z "$out" ] && [[ "$err" == "lupex-host: cannot read standard input: "* ]] ||
+    fail "--batch from a $source standard input: status $status, stdout '$out', stderr '$err'"
+done
 
 # A library that breaks the buffer contract: its replies are refused with status 3.
 # In --batch the line gets "-HOST ..." and no later line is read.

@@ -103,6 +103,22 @@ for target in win32:i686 win64:x86_64; do
   if "$arch-w64-mingw32-gcc" -O2 -Wall -Wextra -Werror -Iinclude "$tests/consumer/consumer.c" \
        -L"$dir" -llupex -static-libgcc -o "$program" >"$work/link.log" 2>&1; then
     bash "$wine_run" "$program" >"$work/out" || { fail "$program's calls:"; cat "$work/out"; }
+    # Without lupex.dll beside it, and beside the other bitness's: the program cannot
+    # start, and wine-run.sh says which DLL and why.
+    other=win64 own_bits=32 other_bits=64
+    [ "$dir" = win32 ] || other=win32 own_bits=64 other_bits=32
+    alone=$work/alone-$dir
+    for case in "|lupex.dll (*) was not found: Windows looks beside the program first, put the $own_bits-bit lupex.dll there" \
+                "$other/lupex.dll|lupex.dll (*) beside it is $other_bits-bit and the program $own_bits-bit: put the $own_bits-bit lupex.dll there"; do
+      beside=${case%%|*} message=${case#*|}
+      rm -rf "$alone" && mkdir "$alone" && cp "$program" "$alone/"
+      [ -z "$beside" ] || cp "$beside" "$alone/"
+      bash "$wine_run" "$alone/consumer.exe" >"$work/out" 2>"$work/err" &&
+        fail "$dir/consumer.exe beside ${beside:-no lupex.dll} ran"
+      # shellcheck disable=SC2053
+      [[ "$(cat "$work/err")" == "wine-run: $alone/consumer.exe cannot start: "$message ]] ||
+        fail "$dir/consumer.exe beside ${beside:-no lupex.dll}: wine-run.sh said '$(cat "$work/err")'"
+    done
   else
     fail "a C program does not link against $dir/liblupex.dll.a:"
     cat "$work/link.log"
@@ -121,6 +137,39 @@ for target in win32:i686 win64:x86_64; do
   fi
   rm -f "$program"
 done
+
+# wine-run.sh names what to install where Wine is missing (the Debian packages; the
+# zip holds no setup script): the two loaders hidden in a mount namespace of its own.
+if unshare -m true 2>/dev/null; then
+  for case in "wine64|win64|apt-get install wine64" \
+              "wine|win32|dpkg --add-architecture i386 && apt-get update && apt-get install wine32:i386"; do
+    IFS='|' read -r loader dir advice <<<"$case"
+    status=0
+    unshare -m sh -c 'mount --bind /dev/null "/usr/lib/wine/$0" && exec bash "$@"' "$loader" \
+      "$wine_run" "$dir/lupex-host.exe" --version >"$work/out" 2>"$work/err" || status=$?
+    [ "$status" = 127 ] && [[ "$(cat "$work/err")" == *"Wine is not installed (Debian: $advice)" ]] ||
+      fail "wine-run.sh without /usr/lib/wine/$loader: status $status, '$(cat "$work/err")'"
+    grep -qF "\`$advice\`" README.md || fail "README.md does not say, as wine-run.sh does: $advice"
+  done
+else
+  echo "note: no mount namespace (unshare -m): wine-run.sh without Wine not checked"
+fi
+grep -n 'scripts/' "$wine_run" && fail "wine-run.sh names files that the zip does not hold"
+
+# Without LUPEX_WINEPREFIX, wine-run.sh keeps one prefix in the user's cache folder
+# and makes it only once.
+cache_home=$work/home
+mkdir "$cache_home"
+(unset LUPEX_WINEPREFIX XDG_CACHE_HOME; export HOME=$cache_home
+ bash "$wine_run" win64/lupex-host.exe md5 abc >"$work/out" 2>&1 &&
+   touch "$cache_home/.cache/lupex/wine/kept" &&
+   bash "$wine_run" win32/lupex-host.exe md5 abc >>"$work/out" 2>&1) ||
+  fail "wine-run.sh with the prefix in ~/.cache: $(cat "$work/out")"
+[ "$(cat "$work/out")" = $'+OK 900150983cd24fb0d6963f7d28e17f72\n+OK 900150983cd24fb0d6963f7d28e17f72' ] ||
+  fail "wine-run.sh with the prefix in ~/.cache printed '$(cat "$work/out")'"
+[ -f "$cache_home/.cache/lupex/wine/system.reg" ] && [ -f "$cache_home/.cache/lupex/wine/kept" ] ||
+  fail "wine-run.sh did not keep its prefix in ~/.cache/lupex/wine"
+WINEPREFIX=$cache_home/.cache/lupex/wine /usr/lib/wine/wineserver -k 2>/dev/null || true
 
 # A Visual Studio program linked against each lupex.lib (MSVC mode: clang-cl, lld-link).
 bash "$tests/msvc_consumer.sh" . || fail "the MSVC-mode consumer against lupex.lib"

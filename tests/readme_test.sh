@@ -7,11 +7,13 @@
 # output shown must succeed. A ```c block whose first line is "// NAME" is saved as
 # NAME in the session's current folder at that point, as a user saves it; one that
 # includes <windows.h> is also built for both Windows targets with every warning an
-# error and run under Wine beside each lupex.dll.
+# error and run under Wine beside each lupex.dll, and beside the other target's, where
+# it must fail and say that the DLL is of the other bitness.
 # Its ```bat blocks are Visual Studio command prompt lines, "> COMMAND" followed by
 # the output shown, as in the console blocks. With --wine they run, for 32-bit and for
 # 64-bit Windows, in a copy of ZIPDIR holding the README's C files: the blocks as shown
-# for x64, and with win64 and /machine:x64 read as win32 and /machine:x86 for x86.
+# for x64, and with win64 and /machine:x64 read as win32 and /machine:x86 for x86; a
+# block that begins with ```bat x64 is for x64 only.
 # cl, link and lib run in MSVC mode as tests/msvc/tools.sh says (clang-cl, lld-link,
 # llvm-dlltool; no C runtime); any other command is a program, run under Wine.
 # With --wine ZIPDIR, every command that calls lupex-host runs again with each Windows
@@ -28,7 +30,12 @@ if [ "${1:-}" = --wine ]; then zipdir=$(realpath -m "$2"); fi
 root=$(cd "$(dirname "$0")/.." && pwd)
 wine_run=$root/scripts/wine-run.sh
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+# wine-run.sh keeps its prefix under HOME unless LUPEX_WINEPREFIX is set.
+cleanup() {
+  [ ! -d "$HOME/.cache/lupex/wine" ] || WINEPREFIX=$HOME/.cache/lupex/wine /usr/lib/wine/wineserver -k 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
 export HOME=$work/home
 mkdir -p "$HOME" "$work/run"
 failures=0
@@ -44,7 +51,7 @@ awk -v run="$work/run" -v skipped="$skipped" -v script="$work/session.sh" '
   function flush_c() { if (cfile != "") close(cfile); cfile = "" }
   /^```console$/ { block = "console"; blocks++; next }
   /^```c$/ { block = "c"; cfile = ""; next }
-  /^```bat$/ { block = "bat"; current = ""; next }
+  /^```bat( x64)?$/ { block = "bat"; current = ""; x64_only = ($0 ~ / x64$/); next }
   /^```/ { if (block == "c") { flush_c(); print "C_EOF" >> script }; block = ""; next }
   block == "console" && /^\$ / {
     cmd = substr($0, 3)
@@ -61,6 +68,7 @@ awk -v run="$work/run" -v skipped="$skipped" -v script="$work/session.sh" '
     b++; current = run "/b" b
     printf "%s\n", substr($0, 3) > (current ".cmd"); close(current ".cmd")
     printf "" > (current ".expected"); close(current ".expected")
+    if (x64_only) { printf "" > (current ".x64"); close(current ".x64") }
     next
   }
   block == "bat" && current != "" { print >> (current ".expected"); close(current ".expected"); next }
@@ -126,6 +134,18 @@ if [ -n "$zipdir" ]; then
       "$wine_run" "$work/$bits/program.exe" >"$work/$bits/out" 2>&1 ||
         { fail "$(basename "$program") for $bits exited with $?"; sed 's/^/    /' "$work/$bits/out"; }
     done
+    # Each beside the other target's DLL.
+    for target in win32:win64 win64:win32; do
+      bits=${target%:*} other=${target#*:}
+      [ -e "$work/$bits/program.exe" ] || continue
+      mkdir -p "$work/$bits-other"
+      cp "$work/$bits/program.exe" "$zipdir/$other/lupex.dll" "$work/$bits-other/"
+      "$wine_run" "$work/$bits-other/program.exe" >"$work/$bits-other/out" 2>&1 &&
+        fail "$(basename "$program") for $bits beside the $other lupex.dll succeeded"
+      grep -q 'other bitness' "$work/$bits-other/out" ||
+        { fail "$(basename "$program") for $bits beside the $other lupex.dll does not say it is of the other bitness:"
+          sed 's/^/    /' "$work/$bits-other/out"; }
+    done
   done
 fi
 
@@ -173,6 +193,7 @@ if [ -n "$zipdir" ] && [ "$visual_studio" -gt 0 ]; then
     msvc_tools "$bits" "$work/vs-tools-$bits" >"$work/vs.out" 2>&1 ||
       { fail "no MSVC-mode tools for $bits:"; sed 's/^/    /' "$work/vs.out"; continue; }
     for ((n = 1; n <= visual_studio; n++)); do
+      [ "$bits" = win64 ] || [ ! -e "$work/run/b$n.x64" ] || continue
       read -ra words <"$work/run/b$n.cmd"
       if [ "$bits" = win32 ]; then
         words=("${words[@]//win64/win32}")
@@ -194,4 +215,4 @@ if [ "$failures" -ne 0 ]; then
   echo "README: $failures check(s) failed"
   exit 1
 fi
-echo "README: $commands commands as shown${zipdir:+, $host_calls host calls the same under Wine with both Windows hosts, $mingw_x86_blocks blocks of MinGW-w64 lines again for x86, $visual_studio Visual Studio lines in MSVC mode for x86 and x64}"
+echo "README: $commands commands as shown${zipdir:+, $host_calls host calls the same under Wine with both Windows hosts, $mingw_x86_blocks blocks of MinGW-w64 lines again for x86, $visual_studio Visual Studio lines in MSVC mode for x64, $((visual_studio - $(find "$work/run" -name 'b*.x64' | wc -l))) of them also for x86}"

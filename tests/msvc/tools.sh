@@ -2,7 +2,7 @@
 # `msvc_tools win32|win64 DIR`, the shell functions cl, link and lib take the command
 # lines that Visual Studio's x86 or x64 prompt takes and run them with clang-cl,
 # lld-link and llvm-dlltool (llvm-lib 14 cannot read a .def file; llvm-dlltool makes
-# the same import library from one). Backslashes in paths become slashes. There are no
+# the same import library from one, for x64 only: see lib below). Backslashes in paths become slashes. There are no
 # Visual Studio headers or C runtime here, so cl also gets /Zl (no default C runtime
 # library), /GS- (no security cookie, which lives in that runtime) and /I for
 # include/stdio.h and include/string.h, and link gets runtime.obj (the entry point,
@@ -55,16 +55,17 @@ link() {
     "${msvc_arguments[@]}" "$msvc_dir/runtime.obj" "$msvc_dir/kernel32.lib"
 }
 
-# lib /def:FILE /machine:x86|x64 /out:FILE [/nologo]. On x86, lib reads a decorated
-# name in the .def file (blowfish@24) as that symbol of the program (_blowfish@24)
-# importing the undecorated export (blowfish): llvm-dlltool's -k.
+# lib /def:FILE /machine:x64 /out:FILE [/nologo]. Not for x86: there llvm-dlltool
+# reads the decorated names of a .def file by MinGW's rules (-k), which are not lib's,
+# so what it made would show nothing of how lib takes the file.
 lib() {
   local def='' machine='' out='' argument
   msvc_paths "$@"
   for argument in "${msvc_arguments[@]}"; do
     case ${argument,,} in
       /def:*) def=${argument:5} ;;
-      /machine:x86) machine="-m i386 -k" ;;
+      /machine:x86) echo "lib: /machine:x86 is not taken here: llvm-dlltool follows MinGW's rules for decorated names, not lib's" >&2
+                    return 1 ;;
       /machine:x64) machine="-m i386:x86-64" ;;
       /out:*) out=${argument:5} ;;
       /nologo) ;;
@@ -72,7 +73,7 @@ lib() {
     esac
   done
   [ -n "$def" ] && [ -n "$machine" ] && [ -n "$out" ] ||
-    { echo "lib: /def:, /machine:x86 or x64, and /out: are needed" >&2; return 1; }
+    { echo "lib: /def:, /machine:x64 and /out: are needed" >&2; return 1; }
   # shellcheck disable=SC2086
   "$msvc_dlltool" $machine -d "$def" -l "$out"
 }
