@@ -129,6 +129,150 @@ std::size_t decrypt_text(const BoxSet *boxes, const char *cipher, std::size_t n,
     return length;
 }
 
+bool cbc_parse(const char *cipher, std::size_t n, CbcText *text) {
+    if (n > 0 && cipher[0] == '*') {
+        ++cipher;
+        --n;
+    }
+    while (n > 0 && cipher[n - 1] == ' ')
+        --n;
+    // Padding fills the last group to four characters, and only that group.
+    std::size_t padding = 0;
+    while (padding < 2 && n > 0 && cipher[n - 1] == '=') {
+        --n;
+        ++padding;
+    }
+    if (padding != 0 && (n + padding) % 4 != 0)
+        return false;
+    if (!base64_valid(cipher, n))
+        return false;
+    const std::size_t bytes = base64_bytes(n);
+    if (bytes < cbc_iv_bytes + 8 || bytes % 8 != 0)
+        return false;
+    *text = {cipher, n, bytes / 8 - 1};
+    return true;
+}
+
+namespace {
+
+// The bytes that go into one decoding step: whole groups of three bytes and whole
+// blocks, and groups of four blocks for the loop (12 blocks, 128 characters).
+constexpr std::size_t cbc_step_bytes = 8 * 3 * lanes;
+static_assert(cbc_step_bytes % 3 == 0 && cbc_step_bytes % (8 * lanes) == 0);
+
+// Deciphers the N cipher blocks at `in`, each chained to the 8 bytes before it, and
+// writes the 8 plain bytes of each of the first `count` of them at `out`.
+template <int N>
+unsigned char *decrypt_cbc_blocks(const BoxSet *boxes, const unsigned char *in,
+                                  unsigned char *out, std::size_t count) {
+    std::uint32_t left[N], right[N];
+#pragma GCC unroll 4
+    for (int k = 0; k < N; ++k) {
+        left[k] = load_be32(in + 8 * k);
+        right[k] = load_be32(in + 8 * k + 4);
+    }
+    blocks_decrypt(boxes, left, right);
+    for (std::size_t k = 0; k < count; ++k) {
+        store_be32(out + 8 * k, left[k] ^ load_be32(in + 8 * k - 8));
+        store_be32(out + 8 * k + 4, right[k] ^ load_be32(in + 8 * k - 4));
+    }
+    return out + 8 * count;
+}
+
+} // namespace
+
+std::size_t encrypt_cbc_text(const BoxSet *boxes, const unsigned char (&iv)[cbc_iv_bytes],
+                             const unsigned char *text, std::size_t n, char *out) {
+    // Three blocks are four groups of base64: the IV and the cipher blocks gather here
+    // and go out 32 characters at a time.
+    unsigned char pending[24];
+    unsigned char tail[8];
+    std::memcpy(pending, iv, cbc_iv_bytes);
+    std::size_t filled = cbc_iv_bytes;
+    std::uint32_t left = load_be32(iv), right = load_be32(iv + 4);
+    char *o = out;
+    *o++ = '*';
+    for (std::size_t at = 0; at < n; at += 8) {
+        const unsigned char *block = text + at;
+        if (n - at < 8) {
+            std::memset(tail, 0, sizeof tail);
+            std::memcpy(tail, block, n - at);
+            block = tail;
+        }
+        left ^= load_be32(block);
+        right ^= load_be32(block + 4);
+        block_encrypt(boxes, left, right);
+        store_be32(pending + filled, left);
+        store_be32(pending + filled + 4, right);
+        filled += 8;
+        if (filled == sizeof pending) {
+            o = base64_encode(pending, filled, o);
+            filled = 0;
+        }
+    }
+    o = base64_encode(pending, filled, o);
+    wipe_memory(tail, sizeof tail);
+    *o = '\0';
+    return static_cast<std::size_t>(o - out);
+}
+
+std::size_t decrypt_cbc_text(const BoxSet *boxes, const CbcText &text, std::size_t blocks,
+                             unsigned char *out) {
+    // One step's cipher blocks, behind the block that the first of them chains to: the
+    // IV, or the last block of the step before.
+    unsigned char step[8 + cbc_step_bytes];
+    const std::size_t total = cbc_iv_bytes + 8 * blocks;
+    const char *in = text.chars;
+    unsigned char *o = out;
+    for (std::size_t done = 0; done < total;) {
+        // The first step decodes the IV into the place of the chained block.
+        unsigned char *const into = done == 0 ? step : step + 8;
+        const std::size_t bytes = std::min(total - done, cbc_step_bytes);
+        const std::size_t chars = bytes / 3 * 4 + (bytes % 3 == 0 ? 0 : bytes % 3 + 1);
+        base64_decode(in, chars, into);
+        in += chars;
+        done += bytes;
+        const unsigned char *block = step + 8;
+        std::size_t left = static_cast<std::size_t>(into + bytes - block) / 8;
+        for (; left >= lanes; left -= lanes, block += 8 * lanes)
+            o = decrypt_cbc_blocks<lanes>(boxes, block, o, lanes);
+        if (left == 3) {
+            o = decrypt_cbc_blocks<2>(boxes, block, o, 2);
+            block += 16;
+            left = 1;
+        }
+        if (left == 2)
+            o = decrypt_cbc_blocks<2>(boxes, block, o, 2);
+        else if (left == 1)
+            o = decrypt_cbc_blocks<1>(boxes, block, o, 1);
+        std::memcpy(step, into + bytes - 8, 8);
+    }
+    const std::size_t written = static_cast<std::size_t>(o - out);
+    *o = 0;
+    const std::size_t length = std::strlen(reinterpret_cast<const char *>(out));
+    std::memset(out + length, 0, written - length);
+    return length;
+}
+
+std::size_t encrypt_cbc_text(const unsigned char *key, std::size_t key_length,
+                             const unsigned char (&iv)[cbc_iv_bytes], const unsigned char *text,
+                             std::size_t n, char *out) {
+    BoxSet boxes;
+    box_setup(&boxes, key, key_length);
+    const std::size_t length = encrypt_cbc_text(&boxes, iv, text, n, out);
+    wipe_memory(&boxes, sizeof boxes);
+    return length;
+}
+
+std::size_t decrypt_cbc_text(const unsigned char *key, std::size_t key_length,
+                             const CbcText &text, std::size_t blocks, unsigned char *out) {
+    BoxSet boxes;
+    box_setup(&boxes, key, key_length);
+    const std::size_t length = decrypt_cbc_text(&boxes, text, blocks, out);
+    wipe_memory(&boxes, sizeof boxes);
+    return length;
+}
+
 std::size_t encrypt_text(const unsigned char *key, std::size_t key_length,
                          const unsigned char *text, std::size_t n, char *out) {
     BoxSet boxes;
@@ -177,6 +321,41 @@ char *text_decrypt(const char *key, const char *text, std::size_t longest) {
     if (result != nullptr)
         decrypt_text(bytes_of(key), std::strlen(key), text, n, result);
     return reinterpret_cast<char *>(result);
+}
+
+CbcStatus text_encrypt_cbc(const char *key, const char *text, char **result) {
+    assert(key != nullptr && key[0] != '\0' && text[0] != '\0');
+    *result = nullptr;
+    const std::size_t n = std::strlen(text);
+    const std::size_t bytes = cbc_encrypt_capacity(n);
+    // The IV is drawn before the key touches the stack: whatever the random source
+    // leaves deeper down holds nothing of the key or the text.
+    unsigned char iv[cbc_iv_bytes];
+    if (!random_bytes(iv, sizeof iv))
+        return cbc_random_failed;
+    auto *out = bytes != 0 ? static_cast<char *>(heap_alloc_zeroed(bytes)) : nullptr;
+    if (out == nullptr)
+        return cbc_out_of_memory;
+    encrypt_cbc_text(bytes_of(key), std::strlen(key), iv, bytes_of(text), n, out);
+    *result = out;
+    return cbc_ok;
+}
+
+CbcStatus text_decrypt_cbc(const char *key, const char *text, char **result,
+                           std::size_t longest) {
+    assert(key != nullptr && key[0] != '\0');
+    *result = nullptr;
+    CbcText parsed;
+    if (!cbc_parse(text, std::strlen(text), &parsed))
+        return cbc_malformed;
+    const std::size_t blocks =
+        longest < SIZE_MAX - 8 ? std::min(parsed.blocks, blocks_of(longest + 1)) : parsed.blocks;
+    auto *out = static_cast<unsigned char *>(heap_alloc_zeroed(8 * blocks + 1));
+    if (out == nullptr)
+        return cbc_out_of_memory;
+    decrypt_cbc_text(bytes_of(key), std::strlen(key), parsed, blocks, out);
+    *result = reinterpret_cast<char *>(out);
+    return cbc_ok;
 }
 
 void pass_hash(const char *password, char (&out)[16]) {
