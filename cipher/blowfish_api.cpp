@@ -251,7 +251,7 @@ int lupex_encrypt_cbc_with(const lupex_key *k, const void *text, std::size_t tex
     if (!random_bytes(iv, sizeof iv))
         return LUPEX_ERR_RANDOM;
     const std::size_t length = encrypt_cbc_text(boxes, iv, bytes_of(text), text_length, out);
-    clear_stack(prepared_stack_bytes);
+    clear_stack(cbc_prepared_stack_bytes);
     return done(out_length, length);
 }
 
@@ -269,7 +269,7 @@ int lupex_decrypt_cbc_with(const lupex_key *k, const char *cipher, std::size_t c
     const std::size_t length =
         decrypt_cbc_text(boxes, parsed, parsed.blocks, reinterpret_cast<unsigned char *>(out));
     zero_behind(out, length, needed);
-    clear_stack(prepared_stack_bytes);
+    clear_stack(cbc_prepared_stack_bytes);
     return done(out_length, length);
 }
 
