@@ -26,6 +26,22 @@ const unsigned char *bytes_of(const char *text) {
 // they are, not padded to four.
 constexpr int lanes = 4;
 
+// The rounds out of line, one copy of each for every caller in this file: the ECB and
+// CBC decryption loops share the deciphering of one, two and four blocks, and a single
+// block's enciphering serves the CBC chain, the ECB loop's last block and the password
+// hash. Unrolled, each copy is kilobytes, and lupex.dll stays small; the call costs
+// little beside the rounds it makes.
+template <int N>
+[[gnu::noinline]] void decipher(const BoxSet *boxes, std::uint32_t (&left)[N],
+                                std::uint32_t (&right)[N]) {
+    blocks_decrypt(boxes, left, right);
+}
+
+[[gnu::noinline]] void encipher_one(const BoxSet *boxes, std::uint32_t &left,
+                                    std::uint32_t &right) {
+    block_encrypt(boxes, left, right);
+}
+
 // Enciphers the N blocks at `in` and writes the 12 characters of each of the first
 // `count` of them at `out`.
 template <int N>
@@ -37,7 +53,10 @@ char *encrypt_blocks(const BoxSet *boxes, const unsigned char *in, char *out,
         left[k] = load_be32(in + 8 * k);
         right[k] = load_be32(in + 8 * k + 4);
     }
-    blocks_encrypt(boxes, left, right);
+    if constexpr (N == 1)
+        encipher_one(boxes, left[0], right[0]);
+    else
+        blocks_encrypt(boxes, left, right);
     for (std::size_t k = 0; k < count; ++k)
         out = encode_half(encode_half(out, right[k]), left[k]);
     return out;
@@ -54,7 +73,7 @@ unsigned char *decrypt_blocks(const BoxSet *boxes, const char *in, unsigned char
         right[k] = decode_half(in + 12 * k);
         left[k] = decode_half(in + 12 * k + 6);
     }
-    blocks_decrypt(boxes, left, right);
+    decipher(boxes, left, right);
     for (std::size_t k = 0; k < count; ++k) {
         store_be32(out + 8 * k, left[k]);
         store_be32(out + 8 * k + 4, right[k]);
@@ -65,8 +84,9 @@ unsigned char *decrypt_blocks(const BoxSet *boxes, const char *in, unsigned char
 } // namespace
 
 // Both loops take `lanes` blocks at a time, and the last one to `lanes` from a
-// zero-filled copy that pads them. Each holds one copy of the unrolled rounds for four
-// blocks, one for two and one for one, which keeps lupex.dll small.
+// zero-filled copy that pads them. Encryption holds a copy of the unrolled rounds for
+// four blocks and one for two, and calls encipher_one for a last block alone;
+// decryption shares decipher's rounds for four and for two with the CBC form.
 
 std::size_t encrypt_text(const BoxSet *boxes, const unsigned char *text, std::size_t n,
                          char *out) {
@@ -111,10 +131,10 @@ std::size_t decrypt_text(const BoxSet *boxes, const char *cipher, std::size_t n,
             count = groups_of(left);
             left = sizeof tail;
         }
-        if (count == 1)
-            o = decrypt_blocks<1>(boxes, in, o, 1);
-        else if (count == 2)
-            o = decrypt_blocks<2>(boxes, in, o, 2);
+        // A last block alone goes as two: one block's rounds wait on their loads, and a
+        // second block beside it (the zero fill) takes no longer.
+        if (count <= 2)
+            o = decrypt_blocks<2>(boxes, in, o, count);
         else
             o = decrypt_blocks<lanes>(boxes, in, o, count);
         in += sizeof tail;
@@ -171,7 +191,7 @@ unsigned char *decrypt_cbc_blocks(const BoxSet *boxes, const unsigned char *in,
         left[k] = load_be32(in + 8 * k);
         right[k] = load_be32(in + 8 * k + 4);
     }
-    blocks_decrypt(boxes, left, right);
+    decipher(boxes, left, right);
     for (std::size_t k = 0; k < count; ++k) {
         store_be32(out + 8 * k, left[k] ^ load_be32(in + 8 * k - 8));
         store_be32(out + 8 * k + 4, right[k] ^ load_be32(in + 8 * k - 4));
@@ -201,7 +221,7 @@ std::size_t encrypt_cbc_text(const BoxSet *boxes, const unsigned char (&iv)[cbc_
         }
         left ^= load_be32(block);
         right ^= load_be32(block + 4);
-        block_encrypt(boxes, left, right);
+        encipher_one(boxes, left, right);
         store_be32(pending + filled, left);
         store_be32(pending + filled + 4, right);
         filled += 8;
@@ -220,7 +240,7 @@ std::size_t decrypt_cbc_text(const BoxSet *boxes, const CbcText &text, std::size
                              unsigned char *out) {
     // One step's cipher blocks, behind the block that the first of them chains to: the
     // IV, or the last block of the step before.
-    unsigned char step[8 + cbc_step_bytes];
+    unsigned char step[8 + cbc_step_bytes] = {};
     const std::size_t total = cbc_iv_bytes + 8 * blocks;
     const char *in = text.chars;
     unsigned char *o = out;
@@ -232,19 +252,14 @@ std::size_t decrypt_cbc_text(const BoxSet *boxes, const CbcText &text, std::size
         base64_decode(in, chars, into);
         in += chars;
         done += bytes;
+        // Three blocks left go as four, one as two, as in the ECB loop: the blocks read
+        // beyond the step's own stay inside `step`, and their results are dropped.
         const unsigned char *block = step + 8;
         std::size_t left = static_cast<std::size_t>(into + bytes - block) / 8;
-        for (; left >= lanes; left -= lanes, block += 8 * lanes)
-            o = decrypt_cbc_blocks<lanes>(boxes, block, o, lanes);
-        if (left == 3) {
-            o = decrypt_cbc_blocks<2>(boxes, block, o, 2);
-            block += 16;
-            left = 1;
-        }
-        if (left == 2)
-            o = decrypt_cbc_blocks<2>(boxes, block, o, 2);
-        else if (left == 1)
-            o = decrypt_cbc_blocks<1>(boxes, block, o, 1);
+        for (; left >= 3; left -= std::min<std::size_t>(left, lanes), block += 8 * lanes)
+            o = decrypt_cbc_blocks<lanes>(boxes, block, o, std::min<std::size_t>(left, lanes));
+        if (left > 0)
+            o = decrypt_cbc_blocks<2>(boxes, block, o, left);
         std::memcpy(step, into + bytes - 8, 8);
     }
     const std::size_t written = static_cast<std::size_t>(o - out);
@@ -295,7 +310,7 @@ void pass_hash(const unsigned char *password, std::size_t length, char *out) {
     BoxSet boxes;
     box_setup(&boxes, password, length);
     std::uint32_t left = 0xdeadd061, right = 0x23f6b095;
-    block_encrypt(&boxes, left, right);
+    encipher_one(&boxes, left, right);
     wipe_memory(&boxes, sizeof boxes);
     out[0] = '+';
     *encode_half(encode_half(out + 1, right), left) = '\0';

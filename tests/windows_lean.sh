@@ -22,7 +22,7 @@ allowed_imports='KERNEL32.dll!GetProcessHeap KERNEL32.dll!HeapAlloc KERNEL32.dll
 KERNEL32.dll!HeapSize ADVAPI32.dll!SystemFunction036 msvcrt.dll!memcpy msvcrt.dll!memset
 msvcrt.dll!strcmp msvcrt.dll!strlen'
 case $arch in
-  i686) max_bytes=40960 pointer_bytes=4 ;;
+  i686) max_bytes=43520 pointer_bytes=4 ;;
   x86_64) max_bytes=49152 pointer_bytes=8 ;;
   *) echo "FAIL: unknown architecture $arch"; exit 1 ;;
 esac
