@@ -69,10 +69,20 @@ inline char *base64_encode(const unsigned char *in, std::size_t n, char *out) {
 inline bool base64_valid(const char *in, std::size_t chars) {
     if (chars % 4 == 1)
         return false;
-    unsigned any_none = 0;
-    for (std::size_t i = 0; i < chars; ++i)
-        any_none |= base64_value(in[i]) == base64_none;
-    if (any_none != 0)
+    // Values are below 64, and base64_none has the bits above: or them all together,
+    // four characters at a time into four values, so that the loads need not wait on
+    // one chain of ors.
+    unsigned v0 = 0, v1 = 0, v2 = 0, v3 = 0;
+    std::size_t i = 0;
+    for (; i + 4 <= chars; i += 4) {
+        v0 |= base64_value(in[i]);
+        v1 |= base64_value(in[i + 1]);
+        v2 |= base64_value(in[i + 2]);
+        v3 |= base64_value(in[i + 3]);
+    }
+    for (; i < chars; ++i)
+        v0 |= base64_value(in[i]);
+    if ((v0 | v1 | v2 | v3) >= 64)
         return false;
     // Two characters over carry 12 bits for one byte, three carry 18 for two.
     const unsigned spare_mask = chars % 4 == 2 ? 0x0f : chars % 4 == 3 ? 0x03 : 0;
