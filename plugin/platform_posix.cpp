@@ -50,6 +50,7 @@ void observe_release(const void *block, std::size_t bytes) {
     if (HeapReleaseObserver observe = release_observer.load())
         observe(static_cast<const unsigned char *>(block), bytes);
 }
+
 std::atomic<RandomSource> random_source{nullptr};
 
 RandomSource hooked_source() { return random_source.load(); }
@@ -57,7 +58,9 @@ RandomSource hooked_source() { return random_source.load(); }
 constexpr bool injected_failure() { return false; }
 void count_blocks(long) {}
 void observe_release(const void *, std::size_t) {}
-constexpr bool (*hooked_source())(unsigned char *, std::size_t) { return nullptr; }
+// No seam: the operating system's source, always.
+using RandomSource = bool (*)(unsigned char *, std::size_t);
+constexpr RandomSource hooked_source() { return nullptr; }
 #endif
 
 // The kernel's source, which blocks only until it is first seeded: getrandom on Linux,
