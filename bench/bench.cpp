@@ -45,6 +45,9 @@ struct Pair {
     // Where a C API call writes its output in the buffer, behind the input, and how
     // much room it has there; 0 for a procedure, which replies in place.
     std::size_t output_at = 0, output_capacity = 0;
+    // A CBC encryption: each call draws its own IV, so the two sides' cipher texts
+    // differ, and each must decrypt on the other side instead.
+    bool fresh_iv = false;
     // Filled by the run: every round's time per call, in nanoseconds.
     std::vector<double> library_ns = {}, reference_ns = {}, ratios = {};
 };
@@ -90,6 +93,10 @@ struct Api {
     decltype(&lupex_encrypt_with) encrypt_with;
     decltype(&lupex_decrypt_with) decrypt_with;
     decltype(&lupex_key_wipe) key_wipe;
+    decltype(&lupex_encrypt_cbc) encrypt_cbc;
+    decltype(&lupex_decrypt_cbc) decrypt_cbc;
+    decltype(&lupex_encrypt_cbc_with) encrypt_cbc_with;
+    decltype(&lupex_decrypt_cbc_with) decrypt_cbc_with;
 } api;
 lupex_key prepared_key;
 BF_KEY prepared_reference;
@@ -126,6 +133,21 @@ void api_decrypt_with(char *b, const Pair &p) {
     succeeded(api.decrypt_with(&prepared_key, b, p.request.size(), b + p.output_at,
                                p.output_capacity, &n));
 }
+void api_encrypt_cbc(char *b, const Pair &p) {
+    std::size_t n;
+    succeeded(api.encrypt_cbc(text_key, text_key_length, b, p.request.size(), b + p.output_at,
+                              p.output_capacity, &n));
+}
+void api_encrypt_cbc_with(char *b, const Pair &p) {
+    std::size_t n;
+    succeeded(api.encrypt_cbc_with(&prepared_key, b, p.request.size(), b + p.output_at,
+                                   p.output_capacity, &n));
+}
+void api_decrypt_cbc_with(char *b, const Pair &p) {
+    std::size_t n;
+    succeeded(api.decrypt_cbc_with(&prepared_key, b, p.request.size(), b + p.output_at,
+                                   p.output_capacity, &n));
+}
 void api_encpass(char *b, const Pair &p) {
     succeeded(api.encpass(b, p.request.size(), b + p.output_at));
 }
@@ -143,6 +165,16 @@ void reference_api_encrypt_with(char *b, const Pair &p) {
 }
 void reference_api_decrypt_with(char *b, const Pair &p) {
     reference_decrypt(&prepared_reference, b, p.request.size(), b + p.output_at);
+}
+void reference_api_encrypt_cbc(char *b, const Pair &p) {
+    reference_encrypt_cbc(text_key_bytes, text_key_length, input_of(b), p.request.size(),
+                          b + p.output_at);
+}
+void reference_api_encrypt_cbc_with(char *b, const Pair &p) {
+    reference_encrypt_cbc(&prepared_reference, input_of(b), p.request.size(), b + p.output_at);
+}
+void reference_api_decrypt_cbc_with(char *b, const Pair &p) {
+    reference_decrypt_cbc(&prepared_reference, b, p.request.size(), b + p.output_at);
 }
 void reference_api_encpass(char *b, const Pair &p) {
     reference_pass_hash(input_of(b), p.request.size(), b + p.output_at);
@@ -330,6 +362,26 @@ void add_pairs() {
         pairs.push_back(api_pair("encrypt " + size_label(n) + ", prepared key", sample_text(n),
                                  api_encrypt_with, reference_api_encrypt_with,
                                  lupex_encrypt_capacity(n)));
+    // The CBC form: one-shot and under a prepared key, and decryption of a 100-byte
+    // text's cipher text, which runs four blocks side by side.
+    const std::string cbc_request = "encrypt-cbc " + std::string(text_key) + " " + sample_text(100);
+    pairs.push_back({"encrypt-cbc 100 bytes", cbc_request, call_blowfish,
+                     reference_procedure_blowfish, 0, 0, true});
+    const std::string cbc_cipher = reply_of(call_blowfish, pairs.back()).substr(4);
+    pairs.push_back({"decrypt-cbc " + std::to_string(cbc_cipher.size()) + " characters",
+                     "decrypt-cbc " + std::string(text_key) + " " + cbc_cipher, call_blowfish,
+                     reference_procedure_blowfish});
+    pairs.push_back(api_pair("encrypt-cbc 100 bytes", sample_text(100), api_encrypt_cbc,
+                             reference_api_encrypt_cbc, lupex_encrypt_cbc_capacity(100)));
+    pairs.back().fresh_iv = true;
+    pairs.push_back(api_pair("encrypt-cbc 100 bytes, prepared key", sample_text(100),
+                             api_encrypt_cbc_with, reference_api_encrypt_cbc_with,
+                             lupex_encrypt_cbc_capacity(100)));
+    pairs.back().fresh_iv = true;
+    pairs.push_back(api_pair("decrypt-cbc " + std::to_string(cbc_cipher.size()) +
+                                 " characters, prepared key",
+                             cbc_cipher, api_decrypt_cbc_with, reference_api_decrypt_cbc_with,
+                             lupex_decrypt_cbc_capacity(cbc_cipher.size())));
     for (std::size_t n : {16, 100, 672}) {
         const std::string cipher_text = cipher_texts[n == 16 ? 0 : n == 100 ? 1 : 3];
         pairs.push_back(api_pair("decrypt " + std::to_string(cipher_text.size()) +
@@ -345,6 +397,29 @@ bool replies_agree() {
     for (const Pair &pair : pairs) {
         const std::string a = reply_of(pair.library, pair);
         const std::string b = reply_of(pair.reference, pair);
+        if (pair.fresh_iv) {
+            // The text, and each side's cipher text decrypted by the other.
+            const std::string text = pair.output_capacity != 0
+                ? pair.request
+                : pair.request.substr(pair.request.find(' ', 12) + 1);
+            const std::size_t at = pair.output_capacity != 0 ? 0 : 4;
+            std::vector<char> plain(a.size() + 1);
+            const std::size_t n = b.size() - at;
+            const bool ok =
+                a.size() == b.size() && a.size() > at && a[at] == '*' &&
+                reference_decrypt_cbc(&prepared_reference, a.data() + at, a.size() - at,
+                                      plain.data()) == text.size() &&
+                text == plain.data() &&
+                api.decrypt_cbc_with(&prepared_key, b.data() + at, n, plain.data(),
+                                     plain.size(), nullptr) == LUPEX_OK &&
+                text == plain.data();
+            if (!ok) {
+                std::fprintf(stderr, "%s: cipher texts do not cross\n  lupex:   %s\n  OpenSSL: %s\n",
+                             pair.label.c_str(), a.c_str(), b.c_str());
+                agree = false;
+            }
+            continue;
+        }
         const bool replied = pair.output_capacity != 0 ? !a.empty() : a.compare(0, 4, "+OK ") == 0;
         if (a != b || (!pair.request.empty() && !replied)) {
             std::fprintf(stderr, "%s: replies differ\n  lupex:   %s\n  OpenSSL: %s\n",
@@ -388,6 +463,10 @@ int main(int argc, char **argv) {
     bind(api.encrypt_with, "lupex_encrypt_with");
     bind(api.decrypt_with, "lupex_decrypt_with");
     bind(api.key_wipe, "lupex_key_wipe");
+    bind(api.encrypt_cbc, "lupex_encrypt_cbc");
+    bind(api.decrypt_cbc, "lupex_decrypt_cbc");
+    bind(api.encrypt_cbc_with, "lupex_encrypt_cbc_with");
+    bind(api.decrypt_cbc_with, "lupex_decrypt_cbc_with");
     if (!found) {
         std::fprintf(stderr, "lupex_bench: exports missing\n");
         return 2;

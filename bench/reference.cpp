@@ -5,7 +5,9 @@
 
 #include <openssl/blowfish.h>
 #include <openssl/crypto.h>
+#include <openssl/evp.h>
 #include <openssl/md5.h>
+#include <openssl/rand.h>
 
 namespace {
 
@@ -110,6 +112,29 @@ void decrypt(char *buffer, const char *key, const char *text) {
     reply(buffer, reinterpret_cast<const char *>(out), plain);
 }
 
+void encrypt_cbc(char *buffer, const char *key, const char *text) {
+    const std::size_t n = std::strlen(text);
+    if (1 + 4 * ((8 + (n + 7) / 8 * 8 + 2) / 3) > reply_max - 4)
+        return reply_error(buffer);
+    char out[reply_max];
+    const std::size_t length = reference_encrypt_cbc(
+        reinterpret_cast<const unsigned char *>(key), std::strlen(key),
+        reinterpret_cast<const unsigned char *>(text), n, out);
+    reply(buffer, out, length);
+}
+
+void decrypt_cbc(char *buffer, const char *key, const char *text) {
+    BF_KEY schedule;
+    BF_set_key(&schedule, static_cast<int>(std::strlen(key)),
+               reinterpret_cast<const unsigned char *>(key));
+    char out[5000];
+    const std::size_t length = reference_decrypt_cbc(&schedule, text, std::strlen(text), out);
+    OPENSSL_cleanse(&schedule, sizeof schedule);
+    if (length > reply_max - 4)
+        return reply_error(buffer);
+    reply(buffer, out, length);
+}
+
 void encpass(char *buffer, const char *password) {
     char out[14];
     reference_pass_hash(reinterpret_cast<const unsigned char *>(password), std::strlen(password),
@@ -187,6 +212,60 @@ std::size_t reference_decrypt(const unsigned char *key, std::size_t key_length,
     return length;
 }
 
+std::size_t reference_encrypt_cbc(const BF_KEY *schedule, const unsigned char *text,
+                                  std::size_t n, char *out) {
+    unsigned char raw[8 + 4000], iv[8];
+    if (n > 4000 || RAND_bytes(raw, 8) != 1)
+        return 0;
+    std::memcpy(iv, raw, 8);
+    // BF_cbc_encrypt fills a short last block with zero bytes itself.
+    BF_cbc_encrypt(text, raw + 8, static_cast<long>(n), schedule, iv, BF_ENCRYPT);
+    out[0] = '*';
+    const int chars = EVP_EncodeBlock(reinterpret_cast<unsigned char *>(out + 1), raw,
+                                      static_cast<int>(8 + (n + 7) / 8 * 8));
+    return 1 + static_cast<std::size_t>(chars);
+}
+
+std::size_t reference_encrypt_cbc(const unsigned char *key, std::size_t key_length,
+                                  const unsigned char *text, std::size_t n, char *out) {
+    BF_KEY schedule;
+    BF_set_key(&schedule, static_cast<int>(key_length), key);
+    const std::size_t length = reference_encrypt_cbc(&schedule, text, n, out);
+    OPENSSL_cleanse(&schedule, sizeof schedule);
+    return length;
+}
+
+std::size_t reference_decrypt_cbc(const BF_KEY *schedule, const char *cipher, std::size_t n,
+                                  char *out) {
+    if (n > 0 && cipher[0] == '*') {
+        ++cipher;
+        --n;
+    }
+    unsigned char raw[3750 + 3];
+    if (n > 5000 || n % 4 != 0) {
+        out[0] = '\0';
+        return 0;
+    }
+    int bytes = EVP_DecodeBlock(raw, reinterpret_cast<const unsigned char *>(cipher),
+                                static_cast<int>(n));
+    // EVP_DecodeBlock counts the padding's bytes too.
+    for (std::size_t i = n; i > 0 && cipher[i - 1] == '='; --i)
+        --bytes;
+    if (bytes < 16) {
+        out[0] = '\0';
+        return 0;
+    }
+    const long blocks = (bytes - 8) / 8 * 8;
+    BF_cbc_encrypt(raw + 8, reinterpret_cast<unsigned char *>(out), blocks, schedule, raw,
+                   BF_DECRYPT);
+    const void *zero = std::memchr(out, 0, static_cast<std::size_t>(blocks));
+    const std::size_t length = zero != nullptr
+                                   ? static_cast<std::size_t>(static_cast<const char *>(zero) - out)
+                                   : static_cast<std::size_t>(blocks);
+    out[length] = '\0';
+    return length;
+}
+
 void reference_pass_hash(const unsigned char *password, std::size_t n, char *out) {
     BF_KEY schedule;
     BF_set_key(&schedule, static_cast<int>(n), password);
@@ -224,6 +303,10 @@ void reference_blowfish(char *buffer) {
         encrypt(buffer, key, text);
     else if (std::strcmp(command, "decrypt") == 0)
         decrypt(buffer, key, text);
+    else if (std::strcmp(command, "encrypt-cbc") == 0)
+        encrypt_cbc(buffer, key, text);
+    else if (std::strcmp(command, "decrypt-cbc") == 0)
+        decrypt_cbc(buffer, key, text);
     else
         reply_error(buffer);
 }

@@ -9,7 +9,8 @@
 
 #include <openssl/blowfish.h>
 
-// "encrypt KEY TEXT", "decrypt KEY TEXT" or "encpass PASSWORD", answered in place.
+// "encrypt KEY TEXT", "decrypt KEY TEXT", "encrypt-cbc KEY TEXT", "decrypt-cbc KEY
+// CIPHERTEXT" or "encpass PASSWORD", answered in place.
 // Only well-formed requests are answered as the library answers them; the others get
 // "-ERR".
 void reference_blowfish(char *buffer);
@@ -34,6 +35,20 @@ std::size_t reference_encrypt(const unsigned char *key, std::size_t key_length,
                               const unsigned char *text, std::size_t n, char *out);
 std::size_t reference_decrypt(const unsigned char *key, std::size_t key_length,
                               const char *cipher, std::size_t n, char *out);
+
+// The CBC form's cipher text of the `n` bytes at `text` (at most 4,000) and a
+// terminator at `out`: "*" and EVP_EncodeBlock of an IV from RAND_bytes and the blocks
+// of BF_cbc_encrypt. Returns the number of characters.
+std::size_t reference_encrypt_cbc(const BF_KEY *schedule, const unsigned char *text,
+                                  std::size_t n, char *out);
+std::size_t reference_encrypt_cbc(const unsigned char *key, std::size_t key_length,
+                                  const unsigned char *text, std::size_t n, char *out);
+
+// The plain text of a CBC cipher text as the encryption writes it ("*", padded base64,
+// at most 5,000 characters), cut at its first zero byte and terminated, at `out`:
+// EVP_DecodeBlock and BF_cbc_encrypt. Returns its length.
+std::size_t reference_decrypt_cbc(const BF_KEY *schedule, const char *cipher, std::size_t n,
+                                  char *out);
 
 // "+" and 12 characters and a terminator (14 bytes) at `out`.
 void reference_pass_hash(const unsigned char *password, std::size_t n, char *out);

@@ -25,4 +25,8 @@ constexpr std::size_t prepared_stack_bytes = 512;
 constexpr std::size_t prepared_stack_bytes = 1024;
 #endif
 
+// The same for the CBC calls under a prepared key, whose decryption also keeps a
+// decoding step of cipher blocks (cipher/text_cipher.cpp) on the stack: twice as much.
+constexpr std::size_t cbc_prepared_stack_bytes = 2 * prepared_stack_bytes;
+
 } // namespace lupex

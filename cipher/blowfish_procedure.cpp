@@ -1,4 +1,5 @@
-// The blowfish procedure: "encrypt KEY TEXT", "decrypt KEY TEXT", "encpass PASSWORD".
+// The blowfish procedure: "encrypt KEY TEXT", "decrypt KEY TEXT", their CBC forms
+// "encrypt-cbc KEY TEXT" and "decrypt-cbc KEY CIPHERTEXT", and "encpass PASSWORD".
 #include "cipher/blowfish_procedure.h"
 
 #include <cstring>
@@ -31,7 +32,10 @@ char *next_word(char **cursor, char separator) {
 
 namespace {
 
-void encrypt_or_decrypt(char *buffer, char *cursor, bool encrypt) {
+// The forms of "encrypt" and "decrypt".
+enum Form { ecb, cbc };
+
+void encrypt_or_decrypt(char *buffer, char *cursor, bool encrypt, Form form) {
     const char *key = next_word(&cursor, ' ');
     const char *text = cursor;
     if (key[0] == '\0') {
@@ -43,13 +47,30 @@ void encrypt_or_decrypt(char *buffer, char *cursor, bool encrypt) {
         return;
     }
     // The cipher text's length is known in advance: refuse before doing the work.
-    if (encrypt && blocks_of(std::strlen(text)) > REPLY_RESULT_MAX / 12) {
+    const std::size_t cipher_bytes =
+        form == ecb ? encrypt_capacity(std::strlen(text)) : cbc_encrypt_capacity(std::strlen(text));
+    if (encrypt && (cipher_bytes == 0 || cipher_bytes - 1 > REPLY_RESULT_MAX)) {
         reply_too_long(buffer);
         return;
     }
     // A plain text that passes what a reply holds is refused whole, so no more of the
     // cipher text is decrypted than gives one byte beyond it.
-    char *result = encrypt ? text_encrypt(key, text) : text_decrypt(key, text, REPLY_RESULT_MAX);
+    char *result = nullptr;
+    CbcStatus status = cbc_ok;
+    if (form == ecb)
+        result = encrypt ? text_encrypt(key, text) : text_decrypt(key, text, REPLY_RESULT_MAX);
+    else if (encrypt)
+        status = text_encrypt_cbc(key, text, &result);
+    else
+        status = text_decrypt_cbc(key, text, &result, REPLY_RESULT_MAX);
+    if (status == cbc_malformed) {
+        reply_fail(buffer, "STRING", "Invalid String");
+        return;
+    }
+    if (status == cbc_random_failed) {
+        reply_fail(buffer, "RANDOM", "Random source failed");
+        return;
+    }
     if (result == nullptr) {
         reply_fail(buffer, "MEMORY", "Out of memory");
         return;
@@ -65,9 +86,14 @@ void encrypt_or_decrypt(char *buffer, char *cursor, bool encrypt) {
     char *cursor = buffer;
     const char *command = next_word(&cursor, ' ');
     // Subcommands compare byte for byte: "Encrypt" is not "encrypt".
-    const bool encrypt = std::strcmp(command, "encrypt") == 0;
-    if (encrypt || std::strcmp(command, "decrypt") == 0) {
-        encrypt_or_decrypt(buffer, cursor, encrypt);
+    if (std::strcmp(command, "encrypt") == 0) {
+        encrypt_or_decrypt(buffer, cursor, true, ecb);
+    } else if (std::strcmp(command, "decrypt") == 0) {
+        encrypt_or_decrypt(buffer, cursor, false, ecb);
+    } else if (std::strcmp(command, "encrypt-cbc") == 0) {
+        encrypt_or_decrypt(buffer, cursor, true, cbc);
+    } else if (std::strcmp(command, "decrypt-cbc") == 0) {
+        encrypt_or_decrypt(buffer, cursor, false, cbc);
     } else if (std::strcmp(command, "encpass") == 0) {
         if (cursor[0] == '\0') {
             reply_fail(buffer, "STRING", "Invalid String");

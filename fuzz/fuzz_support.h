@@ -44,6 +44,7 @@ inline bool is_reply_line(const std::string &line) {
     static const char *const failures[] = {
         "-FUNC Unknown subfunction", "-KEY Invalid Key",         "-STRING Invalid String",
         "-STRING String too long",   "-MEMORY Out of memory",    "--STRING Enter a string to encrypt",
+        "-RANDOM Random source failed",
     };
     if (line.size() > LUPEX_REPLY_MAX)
         return false;

@@ -32,6 +32,10 @@ const char *const help_before_examples =
     "is one argument: quote it ('...' in a POSIX shell, \"...\" on Windows). Options\n"
     "go before PROCEDURE; what follows PROCEDURE is BUFFER-TEXT, even \"-x\".\n"
     "\n"
+    "blowfish takes \"encrypt KEY TEXT\", \"decrypt KEY CIPHERTEXT\", the same in the\n"
+    "CBC form, \"encrypt-cbc KEY TEXT\" and \"decrypt-cbc KEY CIPHERTEXT\", and\n"
+    "\"encpass PASSWORD\".\n"
+    "\n"
     "options:\n"
     "  --library PATH  the library file to load; a bare file name is a file in the\n"
     "                  current folder (default: see library below)\n"
@@ -130,6 +134,8 @@ std::string help_text() {
     text += "examples:\n";
     text += example("", "blowfish", "encrypt secret Hello, world");
     text += example("", "blowfish", "decrypt secret <cipher text>");
+    text += example("", "blowfish", "encrypt-cbc secret Hello, world");
+    text += example("", "blowfish", "decrypt-cbc secret <cipher text>");
     text += example("", "blowfish", "encpass my password");
     text += example("", "md5", "abc");
     text += example("--hex", "md5", "616263");

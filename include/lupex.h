@@ -7,7 +7,8 @@
  * written from its first byte:
  *
  *   "+OK <result>"          success
- *   "-<CODE> <message>"     failure: FUNC, KEY, STRING, MEMORY, or "-STRING" for md5
+ *   "-<CODE> <message>"     failure: FUNC, KEY, STRING, MEMORY, RANDOM, or "-STRING"
+ *                           for md5
  *
  * Buffer contract: a reply is at most LUPEX_REPLY_MAX (1,023) characters plus its
  * terminator, and the library is not told the buffer's capacity, so a host supplies
@@ -44,9 +45,9 @@
  * version the C API and the five procedures only grow: a program built against
  * 2.0.0 runs with any later 2.x.y library. */
 #define LUPEX_VERSION_MAJOR 2
-#define LUPEX_VERSION_MINOR 0
+#define LUPEX_VERSION_MINOR 1
 #define LUPEX_VERSION_PATCH 0
-#define LUPEX_VERSION_STRING "2.0.0"
+#define LUPEX_VERSION_STRING "2.1.0"
 
 #if defined(_WIN32)
 #define LUPEX_CALL __stdcall
@@ -90,11 +91,15 @@ typedef int(LUPEX_CALL *lupex_procedure)(void *host_a, void *host_b, char *buffe
 LUPEX_API void LUPEX_CALL LoadDll(void *load_info);
 LUPEX_API int LUPEX_CALL UnloadDll(int reason);
 
-/* "encrypt KEY TEXT", "decrypt KEY TEXT", "encpass PASSWORD". Words are separated by
- * blanks; TEXT and PASSWORD are the rest of the line, inner and trailing blanks kept.
- * Only the first 72 bytes of KEY or PASSWORD count. A TEXT of more than 672 bytes
- * to encrypt is refused ("-STRING String too long"): its cipher text would not fit
- * in one reply line. */
+/* "encrypt KEY TEXT", "decrypt KEY TEXT", "encrypt-cbc KEY TEXT", "decrypt-cbc KEY
+ * CIPHERTEXT", "encpass PASSWORD". Words are separated by blanks; TEXT, CIPHERTEXT and
+ * PASSWORD are the rest of the line, inner and trailing blanks kept (a CBC cipher
+ * text's trailing blanks are ignored). Only the first 72 bytes of KEY or PASSWORD
+ * count. A TEXT of more than 672 bytes to "encrypt", or of more than 752 bytes to
+ * "encrypt-cbc", is refused ("-STRING String too long"): its cipher text would not fit
+ * in one reply line; so is a decrypted plain text of more than 1,019 bytes. A malformed
+ * CBC cipher text gets "-STRING Invalid String"; a failing random source
+ * "-RANDOM Random source failed". */
 LUPEX_API int LUPEX_CALL blowfish(void *host_a, void *host_b, char *buffer, void *host_d,
                                   int host_e, int host_f);
 
@@ -122,12 +127,14 @@ LUPEX_API int LUPEX_CALL md5(void *host_a, void *host_b, char *buffer, void *hos
  * function and export returns with all call-used registers zeroed. On other
  * processors the clear is best effort.
  *
- * Overlapping buffers: lupex_encrypt, lupex_decrypt, lupex_encrypt_with and
- * lupex_decrypt_with refuse, with LUPEX_ERR_SPACE, a call whose input shares any byte
- * with the bytes of `out` that the call would write (as many as the capacity function
- * gives), and write nothing: encryption or decryption in place is not done. The
- * password hash and the digest read all their input before they write: there `out`
- * may overlap it. */
+ * Overlapping buffers: the encryption and decryption calls, ECB and CBC, refuse with
+ * LUPEX_ERR_SPACE a call whose input shares any byte with the bytes of `out` that the
+ * call would write (as many as the capacity function gives), and write nothing:
+ * encryption or decryption in place is not done. A prepared key is input too: the
+ * calls under one refuse, the same way, an `out` that shares any byte with *k.
+ * lupex_key_setup takes key bytes that lie inside *k itself, and sets *k up from them
+ * as from any other copy. The password hash and the digest read all their input before
+ * they write: there `out` may overlap it. */
 enum {
     LUPEX_OK = 0,
     LUPEX_ERR_KEY = -1,   /* key_length is 0, or the key is null; a prepared key that is
@@ -135,12 +142,14 @@ enum {
                              failed) */
     LUPEX_ERR_TEXT = -2,  /* an empty or null text or password, or null data with a
                              length; a text to encrypt that holds a zero byte, or whose
-                             cipher text would not fit in size_t (lupex_encrypt_capacity
-                             gives 0) */
+                             cipher text would not fit in size_t (the capacity function
+                             gives 0); a malformed CBC cipher text */
     LUPEX_ERR_SPACE = -3, /* out is null, out_capacity is below what the capacity
                              function gives for the input's length, or out overlaps the
                              input */
-    LUPEX_ERR_MEMORY = -4 /* reserved: this implementation allocates nothing */
+    LUPEX_ERR_MEMORY = -4, /* reserved: this implementation allocates nothing */
+    LUPEX_ERR_RANDOM = -5  /* the operating system's random source failed (CBC encryption
+                              only); there is no fallback */
 };
 
 /* Bytes of the password hash and of the digest, terminator included. */
@@ -151,7 +160,7 @@ enum {
  * value; never null, and the string is static. */
 LUPEX_API const char *lupex_error_string(int code);
 
-/* The library's version, "2.0.0" for this release: LUPEX_VERSION_STRING as the library
+/* The library's version, "2.1.0" for this release: LUPEX_VERSION_STRING as the library
  * was built. */
 LUPEX_API const char *lupex_version(void);
 
@@ -246,6 +255,56 @@ LUPEX_API LUPEX_NODISCARD int lupex_decrypt_with(const lupex_key *k, const char 
 /* Zeroes every byte of *k, its mark included, in a way the compiler cannot leave out.
  * A null `k` is ignored. */
 LUPEX_API void lupex_key_wipe(lupex_key *k);
+
+/* The CBC form (since 2.1.0), which several peers write by default: "*" and the
+ * standard base64 (RFC 4648 section 4: A-Z a-z 0-9 + /, "=" padding) of IV, C1, ...,
+ * Cn, where the text is filled with zero bytes to a multiple of 8 (nothing added when
+ * it is one already), Ci = E(Pi xor C(i-1)) and C0 = IV. The IV is 8 new bytes from
+ * the operating system's cryptographic random source for every encryption; when the
+ * source fails, the call is refused with LUPEX_ERR_RANDOM. The key schedule is the ECB
+ * form's. Equal texts and equal blocks no longer give equal cipher text; the form still
+ * carries no integrity check, so a wrong key decrypts to other bytes with success.
+ *
+ * Bytes `out` needs for the CBC cipher text of n bytes, terminator included:
+ * 1 + 4 * ceil((8 + 8 * ceil(n / 8)) / 3) + 1, or 0 when that would overflow size_t. */
+LUPEX_API size_t lupex_encrypt_cbc_capacity(size_t text_length);
+/* Bytes `out` needs for the plain text of any valid CBC cipher text of n characters,
+ * terminator included: at most 3 * ceil(n / 4) + 1, never 0. As for
+ * lupex_decrypt_capacity, this much is always enough, and one byte less is always
+ * refused. */
+LUPEX_API size_t lupex_decrypt_cbc_capacity(size_t cipher_length);
+
+/* The CBC cipher text of `text` under `key`: the arguments, checks and results of
+ * lupex_encrypt, with the CBC form's capacity, and LUPEX_ERR_RANDOM. */
+LUPEX_API LUPEX_NODISCARD int lupex_encrypt_cbc(const void *key, size_t key_length,
+                                                const void *text, size_t text_length,
+                                                char *out, size_t out_capacity,
+                                                size_t *out_length);
+
+/* The plain text of CBC cipher text `cipher` under `key`. The cipher text may come with
+ * or without its leading "*", with or without its "=" padding, and with blanks at its
+ * end, which are ignored. It holds the IV and at least one whole block: decoded, 16
+ * bytes or more and a multiple of 8. Anything else is malformed and refused with
+ * LUPEX_ERR_TEXT: a character outside the base64 alphabet, a blank inside the text, a
+ * length that no base64 text has, bits in the last character that no byte holds, a cut
+ * block, an ECB cipher text. The plain text ends at the first zero byte; `out` receives
+ * it and a terminator, and the rest of its first lupex_decrypt_cbc_capacity(cipher_length)
+ * bytes is zeroed. */
+LUPEX_API LUPEX_NODISCARD int lupex_decrypt_cbc(const void *key, size_t key_length,
+                                                const char *cipher, size_t cipher_length,
+                                                char *out, size_t out_capacity,
+                                                size_t *out_length);
+
+/* lupex_encrypt_cbc and lupex_decrypt_cbc under a prepared key, as lupex_encrypt_with and
+ * lupex_decrypt_with are for the ECB form. */
+LUPEX_API LUPEX_NODISCARD int lupex_encrypt_cbc_with(const lupex_key *k, const void *text,
+                                                     size_t text_length, char *out,
+                                                     size_t out_capacity,
+                                                     size_t *out_length);
+LUPEX_API LUPEX_NODISCARD int lupex_decrypt_cbc_with(const lupex_key *k, const char *cipher,
+                                                     size_t cipher_length, char *out,
+                                                     size_t out_capacity,
+                                                     size_t *out_length);
 
 #ifdef __cplusplus
 }

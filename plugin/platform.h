@@ -1,5 +1,5 @@
-// The services that differ between Windows and POSIX: the process heap and the
-// library entry point. platform_win32.cpp and platform_posix.cpp implement them.
+// The services that differ between Windows and POSIX: the process heap, the
+// operating system's random source and the library entry point. platform_win32.cpp and platform_posix.cpp implement them.
 #pragma once
 
 #include <cstddef>
@@ -15,6 +15,11 @@ namespace lupex {
 // left alone. Wiping here means no caller can forget it: every working copy of a
 // key, a plain text or a cipher text is cleared before the heap sees it again.
 void heap_release(void *block);
+
+// Fills the `bytes` bytes at `out` from the operating system's cryptographic random
+// source. False when the source fails; there is no other source to fall back on, and
+// the caller refuses the work that needed the bytes.
+[[nodiscard]] bool random_bytes(unsigned char *out, std::size_t bytes);
 
 // Clears `bytes` bytes at `p` in a way the optimiser cannot drop as a dead store.
 inline void wipe_memory(void *p, std::size_t bytes) {

@@ -1,9 +1,17 @@
-// POSIX heap over the C allocator. Each block carries its size in a header so that
-// heap_release can wipe it. Built with LUPEX_HEAP_HOOKS, for the static library that
-// the tests and fuzz targets link, it also holds the test seam of heap_hooks.h; the
-// shared library is built without it and keeps no state at all.
+// POSIX heap over the C allocator, and the random source. Each block carries its size
+// in a header so that heap_release can wipe it. Built with LUPEX_HEAP_HOOKS, for the
+// static library that the tests and fuzz targets link, it also holds the test seams of
+// heap_hooks.h and random_hooks.h; the shared library is built without them and keeps
+// no state at all.
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+
+#if defined(__linux__)
+#include <sys/random.h>
+#else
+#include <unistd.h>
+#endif
 
 #include "plugin/platform.h"
 
@@ -11,6 +19,7 @@
 #include <atomic>
 
 #include "plugin/heap_hooks.h"
+#include "plugin/random_hooks.h"
 #endif
 
 namespace lupex {
@@ -41,11 +50,37 @@ void observe_release(const void *block, std::size_t bytes) {
     if (HeapReleaseObserver observe = release_observer.load())
         observe(static_cast<const unsigned char *>(block), bytes);
 }
+
+std::atomic<RandomSource> random_source{nullptr};
+
+RandomSource hooked_source() { return random_source.load(); }
 #else
 constexpr bool injected_failure() { return false; }
 void count_blocks(long) {}
 void observe_release(const void *, std::size_t) {}
+// No seam: the operating system's source, always.
+using RandomSource = bool (*)(unsigned char *, std::size_t);
+constexpr RandomSource hooked_source() { return nullptr; }
 #endif
+
+// The kernel's source, which blocks only until it is first seeded: getrandom on Linux,
+// getentropy elsewhere (at most 256 bytes a call, far more than any caller asks for).
+bool system_random(unsigned char *out, std::size_t bytes) {
+#if defined(__linux__)
+    while (bytes > 0) {
+        const ssize_t got = getrandom(out, bytes, 0);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        out += got;
+        bytes -= static_cast<std::size_t>(got);
+    }
+    return true;
+#else
+    return bytes <= 256 && getentropy(out, bytes) == 0;
+#endif
+}
 
 } // namespace
 
@@ -72,7 +107,15 @@ void heap_release(void *block) {
     std::free(raw);
 }
 
+bool random_bytes(unsigned char *out, std::size_t bytes) {
+    if (auto source = hooked_source())
+        return source(out, bytes);
+    return system_random(out, bytes);
+}
+
 #ifdef LUPEX_HEAP_HOOKS
+void random_hooks_source(RandomSource source) { random_source.store(source); }
+
 void heap_hooks_fail_allocation(long n) { fail_countdown.store(n); }
 
 long heap_hooks_live_blocks() { return live_blocks.load(); }

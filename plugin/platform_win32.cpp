@@ -1,6 +1,8 @@
-// Windows heap and library entry point. Blocks come from the process heap, whose
-// handle the entry point stores on every notification it receives.
+// Windows heap, random source and library entry point. Blocks come from the process
+// heap, whose handle the entry point stores on every notification it receives.
 #include <windows.h>
+
+#include <climits>
 
 #include <atomic>
 
@@ -43,6 +45,17 @@ void heap_release(void *block) {
     if (bytes != static_cast<SIZE_T>(-1))
         wipe_memory(block, bytes);
     HeapFree(h, 0, block);
+}
+
+// RtlGenRandom, the system's generator, exported by ADVAPI32.dll as SystemFunction036:
+// the one import that the random source adds. Declared here, as the Windows headers
+// declare it only under that alias; ADVAPI32 is among the libraries that a MinGW-w64
+// or Visual Studio link takes by default, so a program that links the static library
+// needs nothing more.
+extern "C" __declspec(dllimport) BOOLEAN WINAPI SystemFunction036(PVOID buffer, ULONG bytes);
+
+bool random_bytes(unsigned char *out, std::size_t bytes) {
+    return bytes <= ULONG_MAX && SystemFunction036(out, static_cast<ULONG>(bytes)) != FALSE;
 }
 
 } // namespace lupex

@@ -638,21 +638,21 @@ TEST(CApi, OverlappingBuffersAreRefusedAndNothingIsWritten) {
 }
 
 TEST(CApi, ErrorStringsAndVersion) {
-    const int codes[] = {LUPEX_OK, LUPEX_ERR_KEY, LUPEX_ERR_TEXT, LUPEX_ERR_SPACE,
-                         LUPEX_ERR_MEMORY};
+    const int codes[] = {LUPEX_OK,        LUPEX_ERR_KEY,    LUPEX_ERR_TEXT,
+                         LUPEX_ERR_SPACE, LUPEX_ERR_MEMORY, LUPEX_ERR_RANDOM};
     std::vector<std::string> messages;
     for (int code : codes) {
         ASSERT_NE(lupex_error_string(code), nullptr) << code;
         messages.push_back(lupex_error_string(code));
     }
-    for (int code : {1, -5, 1000, INT_MIN, INT_MAX}) {
+    for (int code : {1, -6, 1000, INT_MIN, INT_MAX}) {
         ASSERT_NE(lupex_error_string(code), nullptr) << code;
         messages.push_back(lupex_error_string(code));
     }
     // One message for each code, and one for all the others.
     for (std::size_t i = 0; i < messages.size(); ++i)
         for (std::size_t j = i + 1; j < messages.size(); ++j)
-            EXPECT_EQ(messages[i] == messages[j], i >= 5 && j >= 5) << messages[i];
+            EXPECT_EQ(messages[i] == messages[j], i >= 6 && j >= 6) << messages[i];
     EXPECT_STREQ(lupex_version(), LUPEX_VERSION_STRING);
     EXPECT_EQ(LUPEX_VERSION_STRING, std::to_string(LUPEX_VERSION_MAJOR) + "." +
                                         std::to_string(LUPEX_VERSION_MINOR) + "." +

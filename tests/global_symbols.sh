@@ -3,7 +3,8 @@
 # that the static library liblupex_static.a or the shared library defines is a C API
 # function (lupex_*), one of the five procedures, or in namespace lupex. Any other name
 # could clash with one of the program's own, or be silently replaced by it. The shared
-# library's exports all carry the symbol version LUPEX_2.0.
+# library's exports all carry a symbol version: LUPEX_2.0, or LUPEX_2.1 for the
+# functions that 2.1.0 added.
 # usage: global_symbols.sh LIBRARY STATIC_LIBRARY NM
 set -euo pipefail
 library=$1 archive=$2 nm=$3
@@ -31,17 +32,19 @@ archived=$("$nm" -C -g --defined-only "$archive" | sed -nE 's/^[0-9a-f]+ (.) (.*
 strays=$(grep -vE '^W ([^(]+ )?std::' <<<"$archived" | cut -d' ' -f2- | grep -vE "$allowed" || true)
 [ -z "$strays" ] || fail "$(basename "$archive") defines names not its own: $(tr '\n' ';' <<<"$strays")"
 
-# The version node itself is an absolute symbol (A) named LUPEX_2.0 (nm shows it with
-# its own version, LUPEX_2.0@@LUPEX_2.0, for some linkers' output).
+# The version nodes themselves are absolute symbols (A) named LUPEX_2.0 and LUPEX_2.1
+# (nm shows each with its own version, LUPEX_2.0@@LUPEX_2.0, for some linkers' output).
 exported=$("$nm" -D -C --defined-only "$library" | sed -nE 's/^[0-9a-f]+ (.) (.*)$/\1 \2/p' |
-  grep -vE '^A LUPEX_2\.0(@@LUPEX_2\.0)?$' || true)
+  grep -vE '^A (LUPEX_2\.[01])(@@\1)?$' || true)
 [ -n "$exported" ] || fail "$(basename "$library") exports nothing"
-unversioned=$(cut -d' ' -f2- <<<"$exported" | grep -vE '@@LUPEX_2\.0$' || true)
-[ -z "$unversioned" ] || fail "exports outside LUPEX_2.0: $(tr '\n' ';' <<<"$unversioned")"
+unversioned=$(cut -d' ' -f2- <<<"$exported" | grep -vE '@@LUPEX_2\.[01]$' || true)
+[ -z "$unversioned" ] || fail "exports outside LUPEX_2.0 and LUPEX_2.1: $(tr '\n' ';' <<<"$unversioned")"
+cbc=$(cut -d' ' -f2- <<<"$exported" | grep -E '_cbc' | grep -vE '@@LUPEX_2\.1$' || true)
+[ -z "$cbc" ] || fail "the CBC functions are outside LUPEX_2.1: $(tr '\n' ';' <<<"$cbc")"
 strays=$(cut -d' ' -f2- <<<"$exported" | sed -E 's/@@?[A-Z_0-9.]+$//' | grep -vE "$allowed" || true)
 [ -z "$strays" ] || fail "$(basename "$library") exports names not its own: $(tr '\n' ';' <<<"$strays")"
 
 if [ "$failures" -ne 0 ]; then
   exit 1
 fi
-echo "$(basename "$archive"): $(wc -l <<<"$archived") global symbols, $(basename "$library"): $(wc -l <<<"$exported") exports at LUPEX_2.0; every name lupex_*, a procedure or lupex::"
+echo "$(basename "$archive"): $(wc -l <<<"$archived") global symbols, $(basename "$library"): $(wc -l <<<"$exported") exports at LUPEX_2.0 and LUPEX_2.1; every name lupex_*, a procedure or lupex::"

@@ -98,7 +98,7 @@ for option in --help -h; do
   [[ "$out" == *"usage: lupex-host"*"examples:"* ]] || fail "$option: no usage and examples on stdout"
 done
 for topic in '  0  ' '  1  ' '  2  ' '  3  ' '  4  ' '  5  ' '  6  ' '-HOST' '\0ooo' 'process list' '--utf8' '--fail' \
-             'standard output failed'; do
+             'standard output failed' 'encrypt-cbc' 'decrypt-cbc'; do
   [[ "$out" == *"$topic"* ]] || fail "--help does not tell of '$topic'"
 done
 # The examples are true where they are shown: this shell's quotes, this platform's
@@ -449,23 +449,26 @@ batch $'blowfish x\nfoo\n' --fail --batch
   done
   printf '\nthe last line\n'
 } >"$work/plain"
-LC_ALL=C sed 's/^/blowfish encrypt file-key /' "$work/plain" >"$work/requests"
-"${host_command[@]}" --batch <"$work/requests" >"$work/cipher" 2>"$work/err" ||
-  fail "--batch encryption of a file: exit status $?: $(cat "$work/err")"
-LC_ALL=C sed -e 's/^+OK //' -e 's/^-STRING Invalid String$//' -e 's/^/blowfish decrypt file-key /' \
-  "$work/cipher" >"$work/requests"
-"${host_command[@]}" --batch <"$work/requests" >"$work/replies" 2>"$work/err" ||
-  fail "--batch decryption of a file: exit status $?: $(cat "$work/err")"
-while IFS= read -r line; do
-  case $line in
-    '-STRING Invalid String') echo ;;
-    '+OK '*) printf '%s\n' "${line#+OK }" ;;
-    '\+OK '*) line=${line#\\}; posix_printf_b "${line#+OK }\n" ;;
-    *) fail "decryption of a file: reply '$line'" ;;
-  esac
-done <"$work/replies" >"$work/decrypted"
-cmp "$work/plain" "$work/decrypted" || fail "a file encrypted and decrypted by --batch came back changed"
-[ "$(wc -l <"$work/cipher")" = "$(wc -l <"$work/plain")" ] || fail "encryption gave $(wc -l <"$work/cipher") lines for $(wc -l <"$work/plain")"
+# Both forms: ECB, and CBC ("encrypt-cbc", whose 752 bytes a line holds too).
+for form in '' -cbc; do
+  LC_ALL=C sed "s/^/blowfish encrypt$form file-key /" "$work/plain" >"$work/requests"
+  "${host_command[@]}" --batch <"$work/requests" >"$work/cipher" 2>"$work/err" ||
+    fail "--batch encrypt$form of a file: exit status $?: $(cat "$work/err")"
+  LC_ALL=C sed -e 's/^+OK //' -e 's/^-STRING Invalid String$//' -e "s/^/blowfish decrypt$form file-key /" \
+    "$work/cipher" >"$work/requests"
+  "${host_command[@]}" --batch <"$work/requests" >"$work/replies" 2>"$work/err" ||
+    fail "--batch decrypt$form of a file: exit status $?: $(cat "$work/err")"
+  while IFS= read -r line; do
+    case $line in
+      '-STRING Invalid String') echo ;;
+      '+OK '*) printf '%s\n' "${line#+OK }" ;;
+      '\+OK '*) line=${line#\\}; posix_printf_b "${line#+OK }\n" ;;
+      *) fail "decrypt$form of a file: reply '$line'" ;;
+    esac
+  done <"$work/replies" >"$work/decrypted"
+  cmp "$work/plain" "$work/decrypted" || fail "a file through encrypt$form and decrypt$form by --batch came back changed"
+  [ "$(wc -l <"$work/cipher")" = "$(wc -l <"$work/plain")" ] || fail "encryption gave $(wc -l <"$work/cipher") lines for $(wc -l <"$work/plain")"
+done
 
 # Encodings. Natively the shell's bytes pass unchanged, --utf8 or not. The Windows
 # host reads the command line as wide characters: by default it passes the ANSI

@@ -2,13 +2,9 @@
 # Checks that a Windows program built against liblupex-2.dll's import library calls
 # the C API through the DLL: it imports from that DLL every lupex_ function that
 # lupex.h declares with LUPEX_API, and nothing else. A program that took any of them
-# from the library's objects instead would not import it. With --missing-is-a-note,
-# the declared functions it does not import are listed but do not fail the check
-# (for a program of a release that a later header has grown past).
-# usage: imports_every_api_function.sh [--missing-is-a-note] PROGRAM.exe DLL_NAME i686|x86_64 [HEADER]
+# from the library's objects instead would not import it.
+# usage: imports_every_api_function.sh PROGRAM.exe DLL_NAME i686|x86_64 [HEADER]
 set -euo pipefail
-missing_is_a_note=
-if [ "${1:-}" = --missing-is-a-note ]; then missing_is_a_note=1; shift; fi
 root=$(cd "$(dirname "$0")/.." && pwd)
 program=$1 dll=$2 arch=$3 header=${4:-$root/include/lupex.h}
 objdump=$arch-w64-mingw32-objdump
@@ -28,10 +24,7 @@ if [ -n "$extra" ]; then
   exit 1
 fi
 if [ -n "$missing" ]; then
-  if [ -z "$missing_is_a_note" ]; then
-    echo "FAIL: $program does not import from $dll: $missing"
-    exit 1
-  fi
-  echo "note: $program does not call $missing"
+  echo "FAIL: $program does not import from $dll: $missing"
+  exit 1
 fi
 echo "$program: imports $(wc -w <<<"$imported") of the $(wc -w <<<"$declared") C API functions from $dll"

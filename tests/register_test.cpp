@@ -129,6 +129,13 @@ TEST(Registers, CallUsedRegistersAreZeroOnReturn) {
                             out.size(), &n),
               LUPEX_OK);
     const std::string cipher(out.data(), n);
+    std::vector<char> cbc_out(lupex_encrypt_cbc_capacity(text.size()));
+    ASSERT_EQ(lupex_encrypt_cbc(key.data(), key.size(), text.data(), text.size(), cbc_out.data(),
+                                cbc_out.size(), &n),
+              LUPEX_OK);
+    const std::string cbc_cipher(cbc_out.data(), n);
+    const auto c = word(cbc_cipher.data());
+    const std::uint64_t cn = cbc_cipher.size(), bad = word("not base64!");
     const std::string with_zero("te\0xt", 5);
     lupex_key prepared;
     ASSERT_EQ(lupex_key_setup(&prepared, key.data(), key.size()), LUPEX_OK);
@@ -137,8 +144,9 @@ TEST(Registers, CallUsedRegistersAreZeroOnReturn) {
         std::memcpy(buffer, line.c_str(), line.size() + 1);
         return word(buffer);
     };
-    const auto k = word(key.data()), t = word(text.data()), o = word(out.data());
-    const std::uint64_t kn = key.size(), tn = text.size(), on = out.size();
+    const auto k = word(key.data()), t = word(text.data()), o = word(out.data()),
+               co = word(cbc_out.data());
+    const std::uint64_t kn = key.size(), tn = text.size(), on = out.size(), con = cbc_out.size();
     const auto fn = [](auto *f) { return reinterpret_cast<const void *>(f); };
     struct Row {
         const char *name;
@@ -164,6 +172,19 @@ TEST(Registers, CallUsedRegistersAreZeroOnReturn) {
         {"lupex_encrypt_with", fn(lupex_encrypt_with), {word(&prepared), t, tn, o, on, 0}, ""},
         {"lupex_decrypt_with", fn(lupex_decrypt_with),
          {word(&prepared), word(cipher.data()), cipher.size(), o, on, 0}, ""},
+        {"blowfish encrypt-cbc", fn(blowfish), {}, "encrypt-cbc " + key + " " + text},
+        {"blowfish decrypt-cbc", fn(blowfish), {}, "decrypt-cbc " + key + " " + cbc_cipher},
+        {"blowfish decrypt-cbc, malformed", fn(blowfish), {}, "decrypt-cbc " + key + " " + cipher},
+        {"lupex_encrypt_cbc", fn(lupex_encrypt_cbc), {k, kn, t, tn, co, con, 0}, ""},
+        {"lupex_encrypt_cbc, no space", fn(lupex_encrypt_cbc), {k, kn, t, tn, co, 1, 0}, ""},
+        {"lupex_decrypt_cbc", fn(lupex_decrypt_cbc), {k, kn, c, cn, co, con, 0}, ""},
+        {"lupex_decrypt_cbc, malformed", fn(lupex_decrypt_cbc), {k, kn, bad, 11, co, con, 0}, ""},
+        {"lupex_encrypt_cbc_with", fn(lupex_encrypt_cbc_with),
+         {word(&prepared), t, tn, co, con, 0}, ""},
+        {"lupex_decrypt_cbc_with", fn(lupex_decrypt_cbc_with),
+         {word(&prepared), c, cn, co, con, 0}, ""},
+        {"lupex_encrypt_with, out over the key", fn(lupex_encrypt_with),
+         {word(&prepared), t, tn, word(&prepared), on, 0}, ""},
         {"lupex_key_wipe", fn(lupex_key_wipe), {word(&prepared)}, ""},
     };
     for (const auto &row : rows) {

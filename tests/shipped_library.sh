@@ -2,8 +2,9 @@
 # Checks the shared library as it ships (ELF): it exports exactly what lupex.h declares
 # LUPEX_API (the five procedures and the C API). The library keeps nothing between
 # calls and carries no test seam, so it defines no writable variable of its own and no
-# function of heap_hooks.h, and its code holds no atomic read-modify-write (a locked
-# instruction), which the seam's counters would cost every allocation of every host.
+# function of heap_hooks.h or random_hooks.h, and its code holds no atomic
+# read-modify-write (a locked instruction), which the seam's counters would cost every
+# allocation of every host.
 # And it is bound when loaded (BIND_NOW), so that no call runs the dynamic linker's
 # resolver below the stack that the exports clear. The static library that ships
 # defines the same functions and carries no test seam either.
@@ -18,7 +19,7 @@ for file in "$library" "$archive"; do
 done
 
 declared=$(sed -nE 's/^LUPEX_API [^(]*[ *]([A-Za-z_0-9]+)\(.*/\1/p' "$header" | LC_ALL=C sort)
-[ "$(wc -l <<<"$declared")" -eq 18 ] || fail "lupex.h declares $(echo $declared)"
+[ "$(wc -l <<<"$declared")" -eq 24 ] || fail "lupex.h declares $(echo $declared)"
 exported=$("$nm" -D --defined-only "$library" | awk '$2 == "T" {sub(/@.*/, "", $3); print $3}' |
   LC_ALL=C sort)
 [ "$exported" = "$declared" ] || fail "exports $(echo $exported)"
@@ -26,7 +27,7 @@ archived=$("$nm" --defined-only "$archive")
 for name in $declared; do
   grep -qE "^[0-9a-f]+ T $name\$" <<<"$archived" || fail "$(basename "$archive") lacks $name"
 done
-grep -q 'heap_hooks_' <<<"$archived" && fail "$(basename "$archive") carries the test seam"
+grep -qE '(heap|random)_hooks_' <<<"$archived" && fail "$(basename "$archive") carries the test seam"
 
 symbols=$("$nm" -C --defined-only "$library")
 # Writable data (b, B, d, D): the toolchain's own start-up and unwinding symbols
@@ -34,7 +35,7 @@ symbols=$("$nm" -C --defined-only "$library")
 variables=$(sed -nE 's/^[0-9a-f]+ [bBdD] //p' <<<"$symbols" |
   grep -vE '^(_|completed\.[0-9]+$)' || true)
 [ -z "$variables" ] || fail "writable variables: $(tr '\n' ' ' <<<"$variables")"
-seam=$(grep -E 'heap_hooks_' <<<"$symbols" || true)
+seam=$(grep -E '(heap|random)_hooks_' <<<"$symbols" || true)
 [ -z "$seam" ] || fail "test seam functions: $(sed -E 's/^[0-9a-f]+ . //' <<<"$seam" | tr '\n' ' ')"
 locked=$("$objdump" -d --no-show-raw-insn "$library" | grep -cE '\block\b' || true)
 [ "$locked" -eq 0 ] || fail "$locked locked (atomic) instructions"

@@ -87,11 +87,20 @@ constexpr unsigned char paint = 0xa5;
 // its buffer, or the work behind one; or a function that calls one C API function, or
 // the work behind one, with what `argument` points to (its frame stands for the C API
 // function's own).
+// Makes the call in a frame of its own. On 32-bit x86 a call through a pointer pushes
+// its argument, and the caller may leave it there until it pops several at once: the
+// region read back by the next stack_region call would then lie 16 bytes below the one
+// painted. Here the push is popped when this frame returns.
+template <class Argument>
+[[gnu::noinline]] void call_in_own_frame(void (*call)(Argument *), Argument *argument) {
+    call(argument);
+}
+
 template <class Argument>
 [[gnu::noinline]] void call_on_painted_stack(void (*call)(Argument *), Argument *argument,
                                              unsigned char *copy) {
     stack_region(nullptr);
-    call(argument);
+    call_in_own_frame(call, argument);
     stack_region(copy);
     read_from_this_frame();
 }
@@ -203,10 +212,55 @@ void api_decrypt_with(ApiCall *c) {
                                    c->out.size(), nullptr);
 }
 
+void api_encrypt_cbc(ApiCall *c) {
+    c->result = lupex_encrypt_cbc(c->key.data(), c->key.size(), c->input.data(), c->input.size(),
+                                  c->out.data(), c->out.size(), nullptr);
+}
+void api_decrypt_cbc(ApiCall *c) {
+    c->result = lupex_decrypt_cbc(c->key.data(), c->key.size(), c->input.data(), c->input.size(),
+                                  c->out.data(), c->out.size(), nullptr);
+}
+void api_encrypt_cbc_with(ApiCall *c) {
+    c->result = lupex_encrypt_cbc_with(c->prepared, c->input.data(), c->input.size(),
+                                       c->out.data(), c->out.size(), nullptr);
+}
+void api_decrypt_cbc_with(ApiCall *c) {
+    c->result = lupex_decrypt_cbc_with(c->prepared, c->input.data(), c->input.size(),
+                                       c->out.data(), c->out.size(), nullptr);
+}
+
 // The work behind each C API function, which only the tests that link the library's
 // objects reach: a build that calls the C API through liblupex-2.dll
 // (LUPEX_TESTS_THROUGH_DLL) has the functions alone.
 #ifndef LUPEX_TESTS_THROUGH_DLL
+
+// The CBC work with a fixed IV: the calls draw theirs before any of it starts.
+const unsigned char work_iv[cbc_iv_bytes] = {1, 2, 3, 4, 5, 6, 7, 8};
+CbcText parsed_or_empty(const std::string &cipher) {
+    CbcText text{};
+    if (!cbc_parse(cipher.data(), cipher.size(), &text))
+        ADD_FAILURE() << "not a CBC cipher text: " << cipher;
+    return text;
+}
+void work_encrypt_cbc(ApiCall *c) {
+    encrypt_cbc_text(bytes_of(c->key), c->key.size(), work_iv, bytes_of(c->input),
+                     c->input.size(), c->out.data());
+}
+void work_decrypt_cbc(ApiCall *c) {
+    const CbcText text = parsed_or_empty(c->input);
+    decrypt_cbc_text(bytes_of(c->key), c->key.size(), text, text.blocks,
+                     reinterpret_cast<unsigned char *>(c->out.data()));
+}
+void work_encrypt_cbc_with(ApiCall *c) {
+    encrypt_cbc_text(&c->prepared->lupex_private_schedule, work_iv, bytes_of(c->input),
+                     c->input.size(), c->out.data());
+}
+void work_decrypt_cbc_with(ApiCall *c) {
+    const CbcText text = parsed_or_empty(c->input);
+    decrypt_cbc_text(&c->prepared->lupex_private_schedule, text, text.blocks,
+                     reinterpret_cast<unsigned char *>(c->out.data()));
+}
+
 void work_encrypt(ApiCall *c) {
     encrypt_text(bytes_of(c->key), c->key.size(), bytes_of(c->input), c->input.size(),
                  c->out.data());
@@ -230,9 +284,18 @@ void work_decrypt_with(ApiCall *c) {
 }
 #endif
 
+// A valid CBC cipher text, without its marker, of IV and `blocks` blocks.
+std::string cbc_text_of_blocks(std::size_t blocks) {
+    const std::vector<unsigned char> bytes(8 * (blocks + 1), 0x7a);
+    std::string text(base64_length(bytes.size()), '\0');
+    base64_encode(bytes.data(), bytes.size(), &text[0]);
+    return text;
+}
+
 // Output room for any of the calls on `input`.
 std::vector<char> out_for(const std::string &input) {
-    return std::vector<char>(std::max<std::size_t>(64, lupex_encrypt_capacity(input.size())));
+    return std::vector<char>(std::max<std::size_t>(
+        64, std::max(lupex_encrypt_capacity(input.size()), lupex_encrypt_cbc_capacity(input.size()))));
 }
 
 } // namespace
@@ -244,6 +307,9 @@ TEST(Stack, NothingSecretStaysInTheStackACallUsed) {
     const auto cipher_of = [&](const std::string &text) {
         const std::string reply = call_export(blowfish, "encrypt " + key + " " + text);
         return reply.substr(4);
+    };
+    const auto cbc_cipher_of = [&](const std::string &text) {
+        return call_export(blowfish, "encrypt-cbc " + key + " " + text).substr(4);
     };
     struct Case {
         std::string name;
@@ -263,6 +329,12 @@ TEST(Stack, NothingSecretStaysInTheStackACallUsed) {
         {"decrypt 5", blowfish, "decrypt " + key + " " + cipher_of(short_text), key,
          {{"key", key}, {"plain text", short_text}}},
         {"decrypt 100", blowfish, "decrypt " + key + " " + cipher_of(long_text), key,
+         {{"key", key}, {"plain text", long_text}}},
+        {"encrypt-cbc 5", blowfish, "encrypt-cbc " + key + " " + short_text, key,
+         {{"key", key}, {"plain text", short_text}}},
+        {"encrypt-cbc 100", blowfish, "encrypt-cbc " + key + " " + long_text, key,
+         {{"key", key}, {"plain text", long_text}}},
+        {"decrypt-cbc 100", blowfish, "decrypt-cbc " + key + " " + cbc_cipher_of(long_text), key,
          {{"key", key}, {"plain text", long_text}}},
         {"encpass", blowfish, "encpass " + password, password, {{"password", password}}},
         {"md5 3", md5, md5_short, "", {{"digested text", md5_short}}},
@@ -301,6 +373,14 @@ TEST(Stack, NothingSecretStaysInTheStackACApiCallUsed) {
                   LUPEX_OK);
         return std::string(out.data(), n);
     };
+    const auto cbc_cipher_of = [&](const std::string &text) {
+        std::vector<char> out = out_for(text);
+        std::size_t n = 0;
+        EXPECT_EQ(lupex_encrypt_cbc(key.data(), key.size(), text.data(), text.size(), out.data(),
+                                    out.size(), &n),
+                  LUPEX_OK);
+        return std::string(out.data(), n);
+    };
     struct Case {
         std::string name;
         void (*call)(ApiCall *);
@@ -322,6 +402,16 @@ TEST(Stack, NothingSecretStaysInTheStackACApiCallUsed) {
         {"lupex_encrypt_with 5", api_encrypt_with, short_text, key, {{"plain text", short_text}}},
         {"lupex_encrypt_with 100", api_encrypt_with, long_text, key, {{"plain text", long_text}}},
         {"lupex_decrypt_with 100", api_decrypt_with, cipher_of(long_text), key,
+         {{"plain text", long_text}}},
+        {"lupex_encrypt_cbc 5", api_encrypt_cbc, short_text, key,
+         {{"key", key}, {"plain text", short_text}}},
+        {"lupex_encrypt_cbc 100", api_encrypt_cbc, long_text, key,
+         {{"key", key}, {"plain text", long_text}}},
+        {"lupex_decrypt_cbc 100", api_decrypt_cbc, cbc_cipher_of(long_text), key,
+         {{"key", key}, {"plain text", long_text}}},
+        {"lupex_encrypt_cbc_with 100", api_encrypt_cbc_with, long_text, key,
+         {{"plain text", long_text}}},
+        {"lupex_decrypt_cbc_with 100", api_decrypt_cbc_with, cbc_cipher_of(long_text), key,
          {{"plain text", long_text}}},
     };
     std::vector<unsigned char> region(region_bytes);
@@ -380,7 +470,10 @@ TEST(Stack, ClearCoversWhatTheWorkUses) {
          {"", "Encrypt k t", "encrypt", "encrypt k", "encpass", "encrypt k t",
           "encrypt k " + long_text, "encrypt k " + long_text + "t", "decrypt k zzzzz",
           "decrypt k " + cipher_text, "decrypt k " + std::string(300000, 'z'),
-          "encpass a password"}},
+          "encpass a password", "encrypt-cbc k t", "encrypt-cbc k " + std::string(752, 't'),
+          "encrypt-cbc k " + std::string(753, 't'), "decrypt-cbc k zzz",
+          "decrypt-cbc k " + cbc_text_of_blocks(13), "decrypt-cbc k " + cbc_text_of_blocks(130),
+          "decrypt-cbc k " + std::string(300000, 'z')}},
         {"md5", md5_request, md5_stack_bytes,
          {"", "abc", std::string(300, 'm'), std::string(1 << 20, 'm')}},
     };
@@ -406,6 +499,11 @@ TEST(Stack, ClearCoversWhatTheWorkUses) {
         ciphers.push_back(std::string(12 * ((n + 7) / 8), 'z'));
     }
     ciphers.push_back("zzzzz");
+    // CBC cipher texts of 1 to 100,001 blocks after the IV: every number of blocks left
+    // beside groups of four, within a decoding step and across several.
+    std::vector<std::string> cbc_ciphers;
+    for (std::size_t blocks : {1u, 2u, 3u, 4u, 5u, 11u, 12u, 13u, 100u, 100001u})
+        cbc_ciphers.push_back(cbc_text_of_blocks(blocks));
     struct Api {
         const char *name;
         void (*work)(ApiCall *);
@@ -423,6 +521,10 @@ TEST(Stack, ClearCoversWhatTheWorkUses) {
         {"lupex_key_setup", work_key_setup, prepared_stack_bytes, keys},
         {"lupex_encrypt_with", work_encrypt_with, prepared_stack_bytes, texts},
         {"lupex_decrypt_with", work_decrypt_with, prepared_stack_bytes, ciphers},
+        {"lupex_encrypt_cbc", work_encrypt_cbc, keyed_stack_bytes, texts},
+        {"lupex_decrypt_cbc", work_decrypt_cbc, keyed_stack_bytes, cbc_ciphers},
+        {"lupex_encrypt_cbc_with", work_encrypt_cbc_with, cbc_prepared_stack_bytes, texts},
+        {"lupex_decrypt_cbc_with", work_decrypt_cbc_with, cbc_prepared_stack_bytes, cbc_ciphers},
     };
     for (const auto &a : api) {
         std::vector<ApiCall> calls;
@@ -454,6 +556,8 @@ std::vector<std::string> calls_that_clear() {
     request(blowfish, "encrypt small-stack " + long_text);
     request(blowfish, "decrypt small-stack " + replies.back().substr(4));
     request(blowfish, "encpass small-stack");
+    request(blowfish, "decrypt-cbc small-stack " +
+                          call_export(blowfish, "encrypt-cbc small-stack " + long_text).substr(4));
     request(md5, long_text);
     request(dllinfo, "");
 
@@ -475,6 +579,16 @@ std::vector<std::string> calls_that_clear() {
                               out.size(), nullptr));
     output(lupex_decrypt_with(&prepared, cipher.data(), cipher.size(), out.data(), out.size(),
                               nullptr));
+    // The CBC calls draw a new IV each time: their round trips are the same lines.
+    std::vector<char> cbc(lupex_encrypt_cbc_capacity(long_text.size()));
+    std::size_t n = 0;
+    if (lupex_encrypt_cbc(key.data(), key.size(), long_text.data(), long_text.size(), cbc.data(),
+                          cbc.size(), &n) == LUPEX_OK)
+        output(lupex_decrypt_cbc_with(&prepared, cbc.data(), n, out.data(), out.size(), nullptr));
+    if (lupex_encrypt_cbc_with(&prepared, long_text.data(), long_text.size(), cbc.data(),
+                               cbc.size(), &n) == LUPEX_OK)
+        output(lupex_decrypt_cbc(key.data(), key.size(), cbc.data(), n, out.data(), out.size(),
+                                 nullptr));
     lupex_key_wipe(&prepared);
     return replies;
 }

@@ -12,14 +12,16 @@ Python 3 version.
     >>> with lupex.Key("secret") as key:
     ...     key.decrypt(key.encrypt(b"many texts, one key schedule"))
     b'many texts, one key schedule'
+    >>> lupex.decrypt_cbc("secret", lupex.encrypt_cbc("secret", "Hello, world"))
+    b'Hello, world'
 
 Arguments are bytes, bytearray, memoryview or str; a str is taken as its UTF-8
 bytes. Only the first 72 bytes of a key or password count; keys may hold any bytes,
 blanks and zero bytes included. Input the library refuses (an empty key, an empty
-text or password, a zero byte in a text to encrypt, a closed Key) raises
-lupex.Error, a ValueError, with the library's own message (the module's own for a
-closed Key and an empty password, which the library's would call a key not set up
-and a text).
+text or password, a zero byte in a text to encrypt, a malformed CBC cipher text, a
+closed Key) raises lupex.Error, a ValueError, with the library's own message (the
+module's own for a closed Key and an empty password, which the library's would call
+a key not set up and a text).
 
 The library loaded is, in this order: the file that the environment variable
 LUPEX_LIBRARY names, when it is set before the first import (a build of one's own,
@@ -28,7 +30,9 @@ say); the copy inside the package, which pip installs with it; else liblupex.so.
 system's library folders, LD_LIBRARY_PATH), as the Debian package finds the system's.
 
 Security: the format enciphers each 8-byte block on its own, with no IV and no
-integrity check; it is there to talk to peers that already use it. Python keeps
+integrity check; it is there to talk to peers that already use it. The CBC form
+(encrypt_cbc, decrypt_cbc) chains the blocks from a random IV, so equal texts and
+blocks no longer show; it carries no integrity check either. Python keeps
 copies of the keys and texts given to it in its own objects, which it does not wipe;
 a Key wipes its key schedule when it is closed.
 """
@@ -40,7 +44,8 @@ import os
 import threading
 from typing import Union
 
-__all__ = ["Error", "Key", "decrypt", "encpass", "encrypt", "md5", "__version__"]
+__all__ = ["Error", "Key", "decrypt", "decrypt_cbc", "encpass", "encrypt", "encrypt_cbc", "md5",
+           "__version__"]
 
 #: What every function takes as a key, text, password or data: str is UTF-8.
 BytesLike = Union[bytes, bytearray, memoryview, str]
@@ -54,6 +59,7 @@ _OK = 0
 _ERR_KEY = -1
 _ERR_TEXT = -2
 _ERR_MEMORY = -4
+_ERR_RANDOM = -5
 
 # The module's own messages, where the library's would name the wrong thing.
 _CLOSED_KEY = "Closed key: the Key was closed, and its key schedule wiped"
@@ -92,6 +98,20 @@ def _load() -> ctypes.CDLL:
         "lupex_decrypt_with": (ctypes.c_int, [ctypes.c_char_p, ctypes.c_char_p, ctypes.c_size_t,
                                               ctypes.c_char_p, ctypes.c_size_t, c_size_p]),
         "lupex_key_wipe": (None, [ctypes.c_char_p]),
+        "lupex_encrypt_cbc_capacity": (ctypes.c_size_t, [ctypes.c_size_t]),
+        "lupex_decrypt_cbc_capacity": (ctypes.c_size_t, [ctypes.c_size_t]),
+        "lupex_encrypt_cbc": (ctypes.c_int, [ctypes.c_char_p, ctypes.c_size_t, ctypes.c_char_p,
+                                             ctypes.c_size_t, ctypes.c_char_p, ctypes.c_size_t,
+                                             c_size_p]),
+        "lupex_decrypt_cbc": (ctypes.c_int, [ctypes.c_char_p, ctypes.c_size_t, ctypes.c_char_p,
+                                             ctypes.c_size_t, ctypes.c_char_p, ctypes.c_size_t,
+                                             c_size_p]),
+        "lupex_encrypt_cbc_with": (ctypes.c_int, [ctypes.c_char_p, ctypes.c_char_p,
+                                                  ctypes.c_size_t, ctypes.c_char_p,
+                                                  ctypes.c_size_t, c_size_p]),
+        "lupex_decrypt_cbc_with": (ctypes.c_int, [ctypes.c_char_p, ctypes.c_char_p,
+                                                  ctypes.c_size_t, ctypes.c_char_p,
+                                                  ctypes.c_size_t, c_size_p]),
         "lupex_error_string": (ctypes.c_char_p, [ctypes.c_int]),
         "lupex_version": (ctypes.c_char_p, []),
     }
@@ -134,6 +154,9 @@ def _check(code: int) -> None:
         return
     if code == _ERR_MEMORY:
         raise MemoryError(_lib.lupex_error_string(code).decode("utf-8", "replace"))
+    if code == _ERR_RANDOM:
+        # Not the input's fault: the operating system's random source failed.
+        raise OSError(_lib.lupex_error_string(code).decode("utf-8", "replace"))
     raise Error(code)
 
 
@@ -216,6 +239,36 @@ def md5(data: BytesLike) -> str:
     return out.value.decode("ascii")
 
 
+def encrypt_cbc(key: BytesLike, text: BytesLike) -> str:
+    """The CBC form's cipher text of `text` under `key`: '*' and the standard base64
+    of a new random IV and the blocks, each chained to the one before.
+
+    Raises Error (a ValueError) as encrypt does, and OSError when the operating
+    system's random source fails.
+    """
+    k, t = _bytes(key, "key"), _bytes(text, "text")
+    out = ctypes.create_string_buffer(_lib.lupex_encrypt_cbc_capacity(len(t)) or 1)
+    _check(_lib.lupex_encrypt_cbc(k, len(k), t, len(t), out, len(out), None))
+    return out.value.decode("ascii")
+
+
+def decrypt_cbc(key: BytesLike, cipher: BytesLike) -> bytes:
+    """The plain text of CBC cipher text `cipher` under `key`, up to its first zero
+    byte. The leading '*', the '=' padding and blanks at the end may be left out.
+
+    A wrong key gives other bytes, not an error. Raises Error (a ValueError) for an
+    empty key, and for a cipher text that is not of the form (a character outside
+    base64, a blank inside, a cut block, an ECB cipher text).
+    """
+    k, c = _bytes(key, "key"), _bytes(cipher, "cipher")
+    out = ctypes.create_string_buffer(_lib.lupex_decrypt_cbc_capacity(len(c)))
+    try:
+        _check(_lib.lupex_decrypt_cbc(k, len(k), c, len(c), out, len(out), None))
+        return out.value
+    finally:
+        ctypes.memset(out, 0, len(out))
+
+
 class Key:
     """A prepared key: the key schedule run once, for many texts under one key.
 
@@ -258,6 +311,26 @@ class Key:
         try:
             with self._lock:
                 _check(_lib.lupex_decrypt_with(self._schedule(), c, len(c), out, len(out), None))
+            return out.value
+        finally:
+            ctypes.memset(out, 0, len(out))
+
+    def encrypt_cbc(self, text: BytesLike) -> str:
+        """The CBC cipher text of `text`, as lupex.encrypt_cbc gives it under this key."""
+        t = _bytes(text, "text")
+        out = ctypes.create_string_buffer(_lib.lupex_encrypt_cbc_capacity(len(t)) or 1)
+        with self._lock:
+            _check(_lib.lupex_encrypt_cbc_with(self._schedule(), t, len(t), out, len(out), None))
+        return out.value.decode("ascii")
+
+    def decrypt_cbc(self, cipher: BytesLike) -> bytes:
+        """The plain text of CBC cipher text `cipher`, as lupex.decrypt_cbc gives it."""
+        c = _bytes(cipher, "cipher")
+        out = ctypes.create_string_buffer(_lib.lupex_decrypt_cbc_capacity(len(c)))
+        try:
+            with self._lock:
+                _check(_lib.lupex_decrypt_cbc_with(self._schedule(), c, len(c), out, len(out),
+                                                   None))
             return out.value
         finally:
             ctypes.memset(out, 0, len(out))

@@ -2,9 +2,11 @@
  * import library: built with MinGW-w64 against liblupex-2.dll.a, and in MSVC mode
  * (clang-cl, no C runtime: tests/msvc/runtime.c) against the liblupex-2.lib that its
  * #pragma names. It calls every function of the C API:
- *   - each encrypt, decrypt, encpass and md5 row of the request table
+ *   - each encrypt, decrypt, encrypt-cbc, decrypt-cbc, encpass and md5 row of the
+ *     request table
  *     (replies_table.h, made by tests/replies_c_table.sh) gives the procedure's result,
- *     once with the key and once with a prepared key;
+ *     once with the key and once with a prepared key (a CBC encryption, whose IV is
+ *     new each time, by its round trip);
  *   - refusals, each in its code, with nothing written to `out` or the length;
  *   - capacities, the key's size, the messages and the version.
  * Every output buffer has guard bytes behind its capacity. Prints a line for each
@@ -159,6 +161,53 @@ static int cipher_call(int encrypting, const char *key, const char *text, int ex
     return check_out(what, code, expected, capacity, result, 1) && ok;
 }
 
+/* The same for the CBC form. Its encryption draws a new IV every time, so a success
+ * is checked by its marker and by decrypting it back to `text`. */
+static int cbc_call(int encrypting, const char *key, const char *text, int expected,
+                    const char *result, const char *what) {
+    const size_t n = text_length(text), k = text_length(key);
+    const size_t capacity =
+        encrypting ? lupex_encrypt_cbc_capacity(n) : lupex_decrypt_cbc_capacity(n);
+    int code, ok, pass;
+    if (capacity > ROOM) {
+        failed(what, "  too long for this program");
+        return 0;
+    }
+    for (pass = 0; pass < 2; ++pass) {
+        prepare_out();
+        if (pass == 0)
+            code = encrypting ? lupex_encrypt_cbc(key, k, text, n, out, capacity, &out_length)
+                              : lupex_decrypt_cbc(key, k, text, n, out, capacity, &out_length);
+        else {
+            if (lupex_key_setup(&prepared, key, k) != LUPEX_OK) {
+                failed(what, "  lupex_key_setup refused the key");
+                return 0;
+            }
+            code = encrypting
+                       ? lupex_encrypt_cbc_with(&prepared, text, n, out, capacity, &out_length)
+                       : lupex_decrypt_cbc_with(&prepared, text, n, out, capacity, &out_length);
+            lupex_key_wipe(&prepared);
+        }
+        ok = check_out(what, code, expected, capacity, encrypting ? 0 : result, 1);
+        if (ok && encrypting && code == LUPEX_OK) {
+            size_t m = out_length;
+            if (out[0] != '*') {
+                failed(what, "  no \"*\" before the CBC cipher text");
+                return 0;
+            }
+            copy(round_trip, out, m + 1);
+            prepare_out();
+            ok = check_out(what,
+                           lupex_decrypt_cbc(key, k, round_trip, m, out,
+                                             lupex_decrypt_cbc_capacity(m), &out_length),
+                           LUPEX_OK, lupex_decrypt_cbc_capacity(m), text, 1);
+        }
+        if (!ok || expected == LUPEX_ERR_KEY) /* no key to prepare */
+            return ok;
+    }
+    return 1;
+}
+
 static void request_table(void) {
     const char empty_digest[] = "d41d8cd98f00b204e9800998ecf8427e";
     unsigned i, checked = 0;
@@ -189,6 +238,17 @@ static void request_table(void) {
             check_out(replies_table[i].request,
                       lupex_encpass(cursor, text_length(cursor), out),
                       success ? LUPEX_OK : LUPEX_ERR_TEXT, LUPEX_ENCPASS_SIZE, result, 0);
+            ++checked;
+            continue;
+        }
+        if (same(command, "encrypt-cbc") || same(command, "decrypt-cbc")) {
+            const int encrypting = same(command, "encrypt-cbc");
+            key = next_word(&cursor);
+            cbc_call(encrypting, key, cursor,
+                     same(reply, "-KEY Invalid Key")          ? LUPEX_ERR_KEY
+                     : same(reply, "-STRING Invalid String") ? LUPEX_ERR_TEXT
+                                                              : LUPEX_OK,
+                     result, replies_table[i].request);
             ++checked;
             continue;
         }
@@ -246,6 +306,19 @@ static void refusals(void) {
                                &out_length));
     REFUSED("a null prepared key", LUPEX_ERR_KEY, cipher_room,
             lupex_decrypt_with(0, "26FVP/Vur1q.", 12, out, cipher_room, &out_length));
+    REFUSED("a CBC cipher text one byte too few", LUPEX_ERR_SPACE,
+            lupex_decrypt_cbc_capacity(24) - 1,
+            lupex_decrypt_cbc("sixteen-byte-key", 16, "AAECAwQFBgfLSrHrInMFRg==", 24, out,
+                              lupex_decrypt_cbc_capacity(24) - 1, &out_length));
+    REFUSED("a CBC text one byte too few", LUPEX_ERR_SPACE, lupex_encrypt_cbc_capacity(12) - 1,
+            lupex_encrypt_cbc("secret", 6, "Hello, world", hello, out,
+                              lupex_encrypt_cbc_capacity(12) - 1, &out_length));
+    REFUSED("an ECB cipher text to the CBC form", LUPEX_ERR_TEXT, cipher_room,
+            lupex_decrypt_cbc("secret", 6, "26FVP/Vur1q.7J5YR0oj5Ks1", 24, out, cipher_room,
+                              &out_length));
+    REFUSED("a CBC key never set up", LUPEX_ERR_KEY, cipher_room,
+            lupex_decrypt_cbc_with(&never_set_up, "AAECAwQFBgfLSrHrInMFRg==", 24, out,
+                                   cipher_room, &out_length));
     REFUSED("an empty password", LUPEX_ERR_TEXT, LUPEX_ENCPASS_SIZE, lupex_encpass("", 0, out));
     REFUSED("null data with a length", LUPEX_ERR_TEXT, LUPEX_MD5_SIZE, lupex_md5(0, 3, out));
     REFUSED("a null out for the digest", LUPEX_ERR_SPACE, 0, lupex_md5("abc", 3, 0));
@@ -271,13 +344,18 @@ static void refusals(void) {
 
 static void sizes_and_strings(void) {
     const int codes[] = {LUPEX_OK, LUPEX_ERR_KEY, LUPEX_ERR_TEXT, LUPEX_ERR_SPACE,
-                         LUPEX_ERR_MEMORY};
+                         LUPEX_ERR_MEMORY, LUPEX_ERR_RANDOM};
     unsigned i, j;
     if (lupex_encrypt_capacity(12) != 25 || lupex_encrypt_capacity(0) != 1 ||
         lupex_encrypt_capacity((size_t)-1) != 0)
         failed("lupex_encrypt_capacity", "  not 12 * ceil(n / 8) + 1, or 0 on overflow");
     if (lupex_decrypt_capacity(24) != 17 || lupex_decrypt_capacity(25) != 25)
         failed("lupex_decrypt_capacity", "  not 8 * ceil(n / 12) + 1");
+    if (lupex_encrypt_cbc_capacity(12) != 34 || lupex_encrypt_cbc_capacity(16) != 34 ||
+        lupex_encrypt_cbc_capacity((size_t)-1) != 0)
+        failed("lupex_encrypt_cbc_capacity", "  not 1 + 4 * ceil((8 + 8 * ceil(n / 8)) / 3) + 1");
+    if (lupex_decrypt_cbc_capacity(24) < 9 || lupex_decrypt_cbc_capacity(24) > 19)
+        failed("lupex_decrypt_cbc_capacity", "  not between 9 and 3 * ceil(n / 4) + 1");
     if (lupex_key_size() != sizeof(lupex_key))
         failed("lupex_key_size", "  not sizeof(lupex_key)");
     if (!same(lupex_version(), LUPEX_VERSION_STRING))

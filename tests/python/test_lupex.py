@@ -2,6 +2,7 @@
 # examples, the request table and the published Blowfish vectors), hashlib as an
 # MD5 oracle, round trips, prepared keys against the one-shot calls, the argument
 # types, and every refusal.
+import base64
 import copy
 import ctypes
 import hashlib
@@ -66,7 +67,7 @@ def unescape(field):
 
 
 def table_rows():
-    """The request table's successful encrypt, decrypt, encpass and md5 rows, split
+    """The request table's successful encrypt, decrypt, decrypt-cbc, encpass and md5 rows, split
     as the procedures split a request: blanks (0x20) separate the words, the text or
     password is the rest of the line after the blanks in front of it."""
     rows = []
@@ -88,8 +89,9 @@ def table_rows():
                 else:
                     key, _, text = rest.lstrip(b" ").partition(b" ")
                     text = text.lstrip(b" ")
-                    rows.append((command.decode(), (key, text),
-                                 result if command == b"decrypt" else result.decode()))
+                    decrypting = command.startswith(b"decrypt")
+                    rows.append((command.decode().replace("-", "_"), (key, text),
+                                 result if decrypting else result.decode()))
     return rows
 
 
@@ -378,3 +380,62 @@ def test_the_manual_examples():
     import doctest
     failures, tried = doctest.testmod(lupex)
     assert (failures, tried > 0) == (0, True)
+
+
+# The CBC form, with Python's base64 as the oracle of its outer layer.
+def cbc_parts(cipher):
+    """The IV and the cipher blocks of a CBC cipher text, by Python's base64."""
+    assert cipher.startswith("*")
+    raw = base64.b64decode(cipher[1:], validate=True)
+    assert base64.b64encode(raw).decode() == cipher[1:]
+    return raw[:8], raw[8:]
+
+
+@pytest.mark.parametrize("n", [1, 7, 8, 9, 16, 17, 100, 752, 3000])
+def test_cbc_round_trips_in_every_spelling(n):
+    text = bytes(random.Random(n).randrange(1, 256) for _ in range(n))
+    with lupex.Key(b"cbc key") as key:
+        for cipher in (lupex.encrypt_cbc(b"cbc key", text), key.encrypt_cbc(text)):
+            iv, blocks = cbc_parts(cipher)
+            assert len(iv) == 8 and len(blocks) == 8 * ((n + 7) // 8)
+            bare = cipher[1:].rstrip("=")
+            for spelling in (cipher, cipher[1:], bare, "*" + bare, cipher + "  ", bare.encode()):
+                assert lupex.decrypt_cbc(b"cbc key", spelling) == text
+                assert key.decrypt_cbc(spelling) == text
+
+
+def test_cbc_draws_a_new_iv_every_time():
+    with lupex.Key("k") as key:
+        ivs = {cbc_parts(key.encrypt_cbc("same text"))[0] for _ in range(2000)}
+    ivs |= {cbc_parts(lupex.encrypt_cbc("k", "same text"))[0] for _ in range(500)}
+    assert len(ivs) == 2500
+
+
+@pytest.mark.parametrize("cipher", [
+    "*AAECAwQFBgfLSrHr InMFRg==",  # a blank inside
+    "*AAECAwQFBgfLSrHrInMFRg=",  # padding that does not fill the group
+    "*AAECAwQFBgfLSrHrInMFR",  # one character over a group
+    "*AAECAwQFBgc=",  # the IV alone
+    "*AAECAwQFBgcan9pvc6b5PvVtJSf1tXw",  # a cut block
+    "26FVP/Vur1q.7J5YR0oj5Ks1",  # the ECB form
+    "**AAECAwQFBgfLSrHrInMFRg==",
+    "*",
+])
+def test_a_malformed_cbc_cipher_text_raises_value_error(cipher):
+    for call in (lambda: lupex.decrypt_cbc("sixteen-byte-key", cipher),
+                 lambda: lupex.Key("sixteen-byte-key").decrypt_cbc(cipher)):
+        with pytest.raises(ValueError) as raised:
+            call()
+        assert isinstance(raised.value, lupex.Error) and raised.value.code == TEXT
+
+
+def test_cbc_refusals_and_a_wrong_key():
+    with pytest.raises(lupex.Error):
+        lupex.encrypt_cbc("", "text")
+    with pytest.raises(lupex.Error):
+        lupex.encrypt_cbc("key", "a\0b")
+    key = lupex.Key("key")
+    key.close()
+    with pytest.raises(lupex.Error):
+        key.encrypt_cbc("text")
+    assert lupex.decrypt_cbc("other", lupex.encrypt_cbc("key", "attack at dawn")) != b"attack at dawn"
