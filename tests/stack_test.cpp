@@ -294,8 +294,10 @@ std::string cbc_text_of_blocks(std::size_t blocks) {
 
 // Output room for any of the calls on `input`.
 std::vector<char> out_for(const std::string &input) {
-    return std::vector<char>(std::max<std::size_t>(
-        64, std::max(lupex_encrypt_capacity(input.size()), lupex_encrypt_cbc_capacity(input.size()))));
+    const std::size_t n = input.size();
+    return std::vector<char>(std::max({std::size_t{64}, lupex_encrypt_capacity(n),
+                                       lupex_encrypt_cbc_capacity(n), lupex_decrypt_capacity(n),
+                                       lupex_decrypt_cbc_capacity(n)}));
 }
 
 } // namespace
