@@ -34,7 +34,7 @@ case "${1:-}" in
   --native) packages=(cmake g++) wine32= ;;
   --package) packages=(cmake g++ g++-mingw-w64-i686 g++-mingw-w64-x86-64
                        binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 zip dpkg-dev debhelper dh-python python3
-                       llvm-14) wine32= ;;
+                       llvm-14 googletest libssl-dev python3-pytest pkgconf) wine32= ;;
   --bench) packages=(cmake g++ libbenchmark-dev libssl-dev python3) wine32= ;;
 esac
 
