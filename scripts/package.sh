@@ -63,6 +63,10 @@ trap 'rm -rf "$work"' EXIT
 tree=$work/lupex-$version
 mkdir "$tree"
 tar -C . --exclude=./.git --exclude=./build --exclude=./out --exclude=__pycache__ -cf - . | tar -C "$tree" -xf -
+# dpkg-deb gives the packaged files SOURCE_DATE_EPOCH as their time where they are
+# newer, and keeps the time of an older one: a file left as the checkout made it
+# would carry the hour of the checkout.
+find "$tree" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
 start=$SECONDS
 mkdir -p build
 # noautodbgsym: no -dbgsym packages beside the four. The build runs the unit suite

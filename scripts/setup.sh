@@ -26,7 +26,7 @@ packages=(
   clang-tools-14 lld-14 llvm-14
   libstdc++-12-dev-s390x-cross binutils-s390x-linux-gnu
   libstdc++-12-dev-arm64-cross binutils-aarch64-linux-gnu
-  zip unzip dpkg-dev debhelper dh-python lintian pkgconf
+  zip unzip dpkg-dev debhelper dh-python lintian pkgconf faketime
   python3 python3-pytest
 )
 wine32=1
