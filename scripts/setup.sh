@@ -2,15 +2,20 @@
 # Installs what a fresh Debian 12 machine lacks for the whole build and test run:
 # MinGW-w64 for both Windows targets, 64-bit and 32-bit Wine to run their programs,
 # 32-bit x86 libraries and qemu-user for the 32-bit Linux tests, zip and unzip for
-# the release packages, dpkg-dev, debhelper and dh-python to build the Debian packages, lintian
-# and pkgconf for their test, Debian's llvm for lupex.lib (llvm-dlltool) and
+# the release packages, dpkg-dev, debhelper and dh-python to build the Debian packages
+# (with googletest, libssl-dev, python3-pytest and pkgconf for the tests the Debian
+# build runs), lintian and pkgconf for their test, faketime for the reproducibility
+# check, Debian's llvm for lupex.lib (llvm-dlltool) and
 # clang-cl and lld-link for the programs built in MSVC mode, Debian's python3 and
 # pytest for the Python module's tests, and Debian's C and C++ libraries and
 # binutils for s390x and 64-bit ARM, which clang builds the unit tests against for
 # qemu-s390x and qemu-aarch64 (Debian's own cross g++ packages conflict with
 # g++-multilib: installing one removes the other).
 # Where the kernel cannot run 32-bit x86 programs, 32-bit Wine runs under qemu-i386
-# from bookworm-backports through a binfmt_misc entry. Does only what is missing, so
+# from bookworm-backports through a binfmt_misc entry. Beyond installing packages it
+# changes only this, and says each change as it makes it (README.md, Setup): the
+# i386 architecture; on such a kernel, an apt source file for bookworm-backports,
+# qemu-user from there, binfmt_misc mounted and its qemu-i386 entry. Does only what is missing, so
 # it is cheap to run again (nothing is installed or changed when all is there). Needs
 # root (or sudo) when something is missing. Fails, with a message that says why,
 # where 32-bit Wine cannot be had. --native: only what the library and host need;
@@ -98,6 +103,7 @@ echo "setup: this kernel does not run 32-bit x86 programs; setting up qemu-i386 
 backports=/etc/apt/sources.list.d/lupex-bookworm-backports.sources
 if [[ "$(apt-cache policy qemu-user)" != *bookworm-backports* ]]; then
   if [ ! -f "$backports" ]; then
+    echo "setup: writing $backports (the bookworm-backports suite, for qemu-user)"
     mirror=$(awk '/^URIs:/ && $2 ~ /\/debian\/?$/ {print $2; exit}' /etc/apt/sources.list.d/debian.sources 2>/dev/null)
     mirror=${mirror:-http://deb.debian.org/debian}
     printf 'Types: deb\nURIs: %s\nSuites: bookworm-backports\nComponents: main\nArchitectures: amd64\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
@@ -107,6 +113,7 @@ if [[ "$(apt-cache policy qemu-user)" != *bookworm-backports* ]]; then
 fi
 qemu_version=$(dpkg-query -W -f='${Version}' qemu-user 2>/dev/null || true)
 if [[ "$qemu_version" != *bpo12* ]]; then
+  echo "setup: installing qemu-user from bookworm-backports in place of ${qemu_version:-none}"
   $sudo apt-get install -y -q --no-install-recommends -t bookworm-backports qemu-user ||
     { echo "setup: FAILED to install qemu-user from bookworm-backports" >&2; exit 1; }
 fi
@@ -115,16 +122,23 @@ fi
 # now, so that the entry works in every mount namespace.
 binfmt=/proc/sys/fs/binfmt_misc
 if [ ! -e "$binfmt/register" ]; then
+  echo "setup: mounting binfmt_misc on $binfmt"
   $sudo mount -t binfmt_misc binfmt_misc "$binfmt" ||
     { echo "setup: FAILED to mount binfmt_misc on $binfmt" >&2; exit 1; }
 fi
+qemu=$(dpkg -L qemu-user | grep -E '/bin/qemu-i386(-static)?$' | head -1)
+qemu=${qemu:-/usr/bin/qemu-i386}
+# An entry of that name is there but did not run the probe above (a missing
+# interpreter, or one opened lazily and not seen in this mount namespace): it goes,
+# and setup says so.
 if [ -e "$binfmt/qemu-i386" ]; then
+  echo "setup: replacing the binfmt_misc entry qemu-i386, which does not run 32-bit x86 programs here:"
+  sed 's/^/setup:   /' "$binfmt/qemu-i386"
   echo -1 | $sudo tee "$binfmt/qemu-i386" >/dev/null
 fi
 magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
 mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
-qemu=$(dpkg -L qemu-user | grep -E '/bin/qemu-i386(-static)?$' | head -1)
-qemu=${qemu:-/usr/bin/qemu-i386}
+echo "setup: registering the binfmt_misc entry qemu-i386: 32-bit x86 programs run through $qemu (flag F)"
 echo ":qemu-i386:M::$magic:$mask:$qemu:F" | $sudo tee "$binfmt/register" >/dev/null ||
   { echo "setup: FAILED to register qemu-i386 with binfmt_misc" >&2; exit 1; }
 
