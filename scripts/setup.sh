@@ -12,10 +12,10 @@
 # qemu-s390x and qemu-aarch64 (Debian's own cross g++ packages conflict with
 # g++-multilib: installing one removes the other).
 # Where the kernel cannot run 32-bit x86 programs, 32-bit Wine runs under qemu-i386
-# from bookworm-backports through a binfmt_misc entry. Beyond installing packages it
-# changes only this, and says each change as it makes it (README.md, Setup): the
-# i386 architecture; on such a kernel, an apt source file for bookworm-backports,
-# qemu-user from there, binfmt_misc mounted and its qemu-i386 entry. Does only what is missing, so
+# from bookworm-backports (scripts/wine-run.sh starts it so). Beyond installing
+# packages it changes only this, and says each change as it makes it (README.md):
+# the i386 architecture, and on such a kernel an apt source file for
+# bookworm-backports, with qemu-user from there. Does only what is missing, so
 # it is cheap to run again (nothing is installed or changed when all is there). Needs
 # root (or sudo) when something is missing. Fails, with a message that says why,
 # where 32-bit Wine cannot be had. --native: only what the library and host need;
@@ -78,7 +78,7 @@ fi
 [ -n "$wine32" ] || exit 0
 
 # 32-bit Wine: its loader is a 32-bit x86 Linux program. Most kernels run it
-# natively; where one does not, qemu-i386 runs it through a binfmt_misc entry.
+# natively; where one does not, qemu-i386 runs it.
 wine32_loader=/usr/lib/wine/wine
 wine32_runs() { "$wine32_loader" --version >/dev/null 2>&1; }
 wine32_runs && exit 0
@@ -118,32 +118,8 @@ if [[ "$qemu_version" != *bpo12* ]]; then
     { echo "setup: FAILED to install qemu-user from bookworm-backports" >&2; exit 1; }
 fi
 
-# The entry matches i386 ELF executables and shared objects. Flag F opens qemu-i386
-# now, so that the entry works in every mount namespace.
-binfmt=/proc/sys/fs/binfmt_misc
-if [ ! -e "$binfmt/register" ]; then
-  echo "setup: mounting binfmt_misc on $binfmt"
-  $sudo mount -t binfmt_misc binfmt_misc "$binfmt" ||
-    { echo "setup: FAILED to mount binfmt_misc on $binfmt" >&2; exit 1; }
-fi
-qemu=$(dpkg -L qemu-user | grep -E '/bin/qemu-i386(-static)?$' | head -1)
-qemu=${qemu:-/usr/bin/qemu-i386}
-# An entry of that name is there but did not run the probe above (a missing
-# interpreter, or one opened lazily and not seen in this mount namespace): it goes,
-# and setup says so.
-if [ -e "$binfmt/qemu-i386" ]; then
-  echo "setup: replacing the binfmt_misc entry qemu-i386, which does not run 32-bit x86 programs here:"
-  sed 's/^/setup:   /' "$binfmt/qemu-i386"
-  echo -1 | $sudo tee "$binfmt/qemu-i386" >/dev/null
-fi
-magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
-mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
-echo "setup: registering the binfmt_misc entry qemu-i386: 32-bit x86 programs run through $qemu (flag F)"
-echo ":qemu-i386:M::$magic:$mask:$qemu:F" | $sudo tee "$binfmt/register" >/dev/null ||
-  { echo "setup: FAILED to register qemu-i386 with binfmt_misc" >&2; exit 1; }
-
-"$work/probe" ||
-  { echo "setup: FAILED: 32-bit x86 programs still do not run through qemu-i386" >&2; exit 1; }
-wine32_runs ||
+# No binfmt_misc entry: scripts/wine-run.sh runs the 32-bit loader through
+# qemu-i386 itself, and the 32-bit Linux tests name qemu-i386 as their emulator.
+WINELOADERNOEXEC=1 qemu-i386 "$wine32_loader" --version >/dev/null 2>&1 ||
   { echo "setup: FAILED: $wine32_loader --version does not run under qemu-i386" >&2; exit 1; }
-echo "setup: 32-bit x86 programs, 32-bit Wine among them, run through qemu-i386"
+echo "setup: 32-bit Wine runs through qemu-i386 (scripts/wine-run.sh starts it so)"

@@ -21,10 +21,16 @@ machine() {
   pe=$(od -An -tu4 -j60 -N4 "$1" 2>/dev/null | tr -d ' ')
   [ -n "$pe" ] && od -An -tx2 -j$((pe + 4)) -N2 "$1" | tr -d ' '
 }
-wine=$wine64
+wine=("$wine64")
 if [ -f "${1:-}" ] && [ "$(machine "$1")" = 014c ]; then
-  wine=$wine32
-  [ -x "$wine" ] || { echo "wine-run: 32-bit Wine is not installed (scripts/setup.sh installs wine32:i386)" >&2; exit 127; }
+  wine=("$wine32")
+  [ -x "$wine32" ] || { echo "wine-run: 32-bit Wine is not installed (scripts/setup.sh installs wine32:i386)" >&2; exit 127; }
+  # A kernel without 32-bit x86 support cannot run the loader (126): qemu-i386 runs
+  # it, and WINELOADERNOEXEC keeps it from starting itself anew, which would go to
+  # the kernel again. The processes it starts (wineserver, services) are 64-bit.
+  if ! "$wine32" --version >/dev/null 2>&1 && command -v qemu-i386 >/dev/null; then
+    wine=(env WINELOADERNOEXEC=1 qemu-i386 "$wine32")
+  fi
 fi
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY=
 own_prefix=
@@ -37,21 +43,20 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   "$wine64" wineboot --init >"$WINEPREFIX/.boot.log" 2>&1 </dev/null
 fi
 if [ "${LUPEX_WINE_DIRECT:-}" = 1 ]; then
-  "$wine" "$@"
+  "${wine[@]}" "$@"
   rc=$?
   [ -z "$own_prefix" ] || { WINEPREFIX=$LUPEX_WINEPREFIX "${wine64%64}server" -k 2>/dev/null; rm -rf "$LUPEX_WINEPREFIX"; }
   exit $rc
 fi
 out=$(mktemp /tmp/lupex-wine-out.XXXXXX)
 err=$(mktemp /tmp/lupex-wine-err.XXXXXX)
-"$wine" "$@" >"$out" 2>"$err"
+"${wine[@]}" "$@" >"$out" 2>"$err"
 rc=$?
 cat "$out"
 cat "$err" >&2
-# 126: the kernel could not execute the 32-bit loader (no 32-bit support, nor a
-# binfmt_misc entry for an emulator).
-[ $rc -eq 126 ] && [ "$wine" = "$wine32" ] &&
-  echo "wine-run: $wine32 does not run on this machine; scripts/setup.sh sets up qemu-i386 for it" >&2
+# 126: the kernel could not execute the 32-bit loader, and there is no qemu-i386.
+[ $rc -eq 126 ] && [ "${wine[0]}" = "$wine32" ] &&
+  echo "wine-run: $wine32 does not run on this machine; scripts/setup.sh installs qemu-i386 for it" >&2
 rm -f "$out" "$err"
 if [ -n "$own_prefix" ]; then
   WINEPREFIX=$LUPEX_WINEPREFIX "${wine64%64}server" -k 2>/dev/null || true
