@@ -25,6 +25,10 @@ mkdir -p "$stage/include"
 for target in win32:i686 win64:x86_64; do
   preset=${target%:*} arch=${target#*:}
   cmake --preset "$preset" >/dev/null
+  # The DLLs are linked anew here: the linker and strip write SOURCE_DATE_EPOCH into them
+  # as their time stamps, where a DLL left by a build without it carries that build's
+  # hour.
+  rm -f "build/$preset/lupex.dll" "build/$preset/liblupex-2.dll"
   cmake --build --preset "$preset" -j "$(nproc)" --target lupex lupex_api_dll lupex-host lupex_static >/dev/null
   mkdir -p "$stage/$preset"
   # The build strips the DLL itself (its symbols stay in lupex.dll.debug, which does
@@ -42,8 +46,12 @@ done
 cp include/lupex.h "$stage/include/"
 cp README.md LICENSE CHANGELOG.md scripts/wine-run.sh "$stage/"
 (cd "$stage" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | LC_ALL=C sort | xargs sha256sum >SHA256SUMS)
+# The zip keeps each file's mode and time. Modes as a umask of 022 gives them, whatever
+# the umask of the checkout and of this build; zip writes the times as local time, so
+# it runs in UTC; -X leaves out the owner's ids.
+chmod -R u=rwX,go=rX "$stage"
 find "$stage" -exec touch -d "@$SOURCE_DATE_EPOCH" {} +
-(cd out && find "$name" | LC_ALL=C sort | zip -qX -@ "$name.zip")
+(cd out && find "$name" | LC_ALL=C sort | TZ=UTC zip -qX -@ "$name.zip")
 echo "out/$name.zip"
 
 # The Debian packages (debian/): liblupex2, liblupex-dev, lupex-host and
@@ -59,10 +67,16 @@ trap 'rm -rf "$work"' EXIT
 tree=$work/lupex-$version
 mkdir "$tree"
 tar -C . --exclude=./.git --exclude=./build --exclude=./out --exclude=__pycache__ -cf - . | tar -C "$tree" -xf -
+# dpkg-deb gives the packaged files SOURCE_DATE_EPOCH as their time where they are
+# newer, and keeps the time of an older one: a file left as the checkout made it
+# would carry the hour of the checkout.
+find "$tree" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
 start=$SECONDS
 mkdir -p build
-# noautodbgsym: no -dbgsym packages beside the four.
-if ! (cd "$tree" && DEB_BUILD_OPTIONS="noautodbgsym ${DEB_BUILD_OPTIONS:-}" \
+# noautodbgsym: no -dbgsym packages beside the four. The build runs the unit suite
+# and the Python module's tests on what it built (DEB_BUILD_OPTIONS=nocheck skips
+# them); ctest's summary is in the log.
+if ! (cd "$tree" && DEB_BUILD_OPTIONS="noautodbgsym parallel=$(nproc) ${DEB_BUILD_OPTIONS:-}" \
         dpkg-buildpackage -b -us -uc) >build/dpkg-buildpackage.log 2>&1; then
   tail -40 build/dpkg-buildpackage.log >&2
   echo "package: dpkg-buildpackage failed (build/dpkg-buildpackage.log)" >&2

@@ -2,8 +2,10 @@
 # Installs what a fresh Debian 12 machine lacks for the whole build and test run:
 # MinGW-w64 for both Windows targets, 64-bit and 32-bit Wine to run their programs,
 # 32-bit x86 libraries and qemu-user for the 32-bit Linux tests, zip and unzip for
-# the release packages, dpkg-dev, debhelper and dh-python to build the Debian packages, lintian,
-# pkgconf and man-db (the manual page at 80 columns) for their test, Debian's llvm for lupex.lib (llvm-dlltool) and
+# the release packages, dpkg-dev, debhelper and dh-python to build the Debian packages
+# (with googletest, libssl-dev, python3-pytest and pkgconf for the tests the Debian
+# build runs), lintian, pkgconf and man-db (the manual page at 80 columns) for their test, faketime for the reproducibility
+# check, Debian's llvm for lupex.lib (llvm-dlltool) and
 # clang-cl and lld-link for the programs built in MSVC mode, Debian's python3 and
 # pytest for the Python module's tests and the wheel package (python3-wheel-whl) to
 # build its wheel offline, and Debian's C and C++ libraries and
@@ -11,7 +13,10 @@
 # qemu-s390x and qemu-aarch64 (Debian's own cross g++ packages conflict with
 # g++-multilib: installing one removes the other).
 # Where the kernel cannot run 32-bit x86 programs, 32-bit Wine runs under qemu-i386
-# from bookworm-backports through a binfmt_misc entry. Does only what is missing, so
+# from bookworm-backports (scripts/wine-run.sh starts it so). Beyond installing
+# packages it changes only this, and says each change as it makes it (README.md):
+# the i386 architecture, and on such a kernel an apt source file for
+# bookworm-backports, with qemu-user from there. Does only what is missing, so
 # it is cheap to run again (nothing is installed or changed when all is there). Needs
 # root (or sudo) when something is missing. Fails, with a message that says why,
 # where 32-bit Wine cannot be had. --native: only what the library and host need;
@@ -27,7 +32,7 @@ packages=(
   clang-tools-14 lld-14 llvm-14
   libstdc++-12-dev-s390x-cross binutils-s390x-linux-gnu
   libstdc++-12-dev-arm64-cross binutils-aarch64-linux-gnu
-  zip unzip dpkg-dev debhelper dh-python lintian pkgconf man-db
+  zip unzip dpkg-dev debhelper dh-python lintian pkgconf man-db faketime
   python3 python3-pytest python3-wheel-whl
 )
 wine32=1
@@ -35,7 +40,7 @@ case "${1:-}" in
   --native) packages=(cmake g++) wine32= ;;
   --package) packages=(cmake g++ g++-mingw-w64-i686 g++-mingw-w64-x86-64
                        binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 zip dpkg-dev debhelper dh-python python3
-                       llvm-14) wine32= ;;
+                       llvm-14 googletest libssl-dev python3-pytest pkgconf) wine32= ;;
   --bench) packages=(cmake g++ libbenchmark-dev libssl-dev python3) wine32= ;;
 esac
 
@@ -74,7 +79,7 @@ fi
 [ -n "$wine32" ] || exit 0
 
 # 32-bit Wine: its loader is a 32-bit x86 Linux program. Most kernels run it
-# natively; where one does not, qemu-i386 runs it through a binfmt_misc entry.
+# natively; where one does not, qemu-i386 runs it.
 wine32_loader=/usr/lib/wine/wine
 wine32_runs() { "$wine32_loader" --version >/dev/null 2>&1; }
 wine32_runs && exit 0
@@ -99,6 +104,7 @@ echo "setup: this kernel does not run 32-bit x86 programs; setting up qemu-i386 
 backports=/etc/apt/sources.list.d/lupex-bookworm-backports.sources
 if [[ "$(apt-cache policy qemu-user)" != *bookworm-backports* ]]; then
   if [ ! -f "$backports" ]; then
+    echo "setup: writing $backports (the bookworm-backports suite, for qemu-user)"
     mirror=$(awk '/^URIs:/ && $2 ~ /\/debian\/?$/ {print $2; exit}' /etc/apt/sources.list.d/debian.sources 2>/dev/null)
     mirror=${mirror:-http://deb.debian.org/debian}
     printf 'Types: deb\nURIs: %s\nSuites: bookworm-backports\nComponents: main\nArchitectures: amd64\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
@@ -108,29 +114,13 @@ if [[ "$(apt-cache policy qemu-user)" != *bookworm-backports* ]]; then
 fi
 qemu_version=$(dpkg-query -W -f='${Version}' qemu-user 2>/dev/null || true)
 if [[ "$qemu_version" != *bpo12* ]]; then
+  echo "setup: installing qemu-user from bookworm-backports in place of ${qemu_version:-none}"
   $sudo apt-get install -y -q --no-install-recommends -t bookworm-backports qemu-user ||
     { echo "setup: FAILED to install qemu-user from bookworm-backports" >&2; exit 1; }
 fi
 
-# The entry matches i386 ELF executables and shared objects. Flag F opens qemu-i386
-# now, so that the entry works in every mount namespace.
-binfmt=/proc/sys/fs/binfmt_misc
-if [ ! -e "$binfmt/register" ]; then
-  $sudo mount -t binfmt_misc binfmt_misc "$binfmt" ||
-    { echo "setup: FAILED to mount binfmt_misc on $binfmt" >&2; exit 1; }
-fi
-if [ -e "$binfmt/qemu-i386" ]; then
-  echo -1 | $sudo tee "$binfmt/qemu-i386" >/dev/null
-fi
-magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
-mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
-qemu=$(dpkg -L qemu-user | grep -E '/bin/qemu-i386(-static)?$' | head -1)
-qemu=${qemu:-/usr/bin/qemu-i386}
-echo ":qemu-i386:M::$magic:$mask:$qemu:F" | $sudo tee "$binfmt/register" >/dev/null ||
-  { echo "setup: FAILED to register qemu-i386 with binfmt_misc" >&2; exit 1; }
-
-"$work/probe" ||
-  { echo "setup: FAILED: 32-bit x86 programs still do not run through qemu-i386" >&2; exit 1; }
-wine32_runs ||
+# No binfmt_misc entry: scripts/wine-run.sh runs the 32-bit loader through
+# qemu-i386 itself, and the 32-bit Linux tests name qemu-i386 as their emulator.
+WINELOADERNOEXEC=1 qemu-i386 "$wine32_loader" --version >/dev/null 2>&1 ||
   { echo "setup: FAILED: $wine32_loader --version does not run under qemu-i386" >&2; exit 1; }
-echo "setup: 32-bit x86 programs, 32-bit Wine among them, run through qemu-i386"
+echo "setup: 32-bit Wine runs through qemu-i386 (scripts/wine-run.sh starts it so)"

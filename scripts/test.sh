@@ -47,11 +47,19 @@ win64() {
   build win64 && dll_checks build/win64/lupex.dll x86_64 && api_dll_checks build/win64/liblupex-2.dll x86_64 &&
     run_ctest win64
 }
+package_made=
 package() {
   local made
-  made=$(bash scripts/package.sh) && echo "$made" &&
+  made=$(bash scripts/package.sh) && echo "$made" && package_made=$made &&
     bash tests/package_test.sh "$(sed -n 1p <<<"$made")" &&
     bash tests/debian_package_test.sh $(sed -n '2,$p' <<<"$made")
+}
+# Every file that the package stage made, made again from a copy of the tree
+# elsewhere and under other settings (tests/reproducible_test.sh): byte for byte the
+# same.
+reproducible() {
+  [ -n "$package_made" ] || { echo "no packages: the package stage made none"; return 1; }
+  bash tests/reproducible_test.sh $package_made
 }
 # The Python module (python/lupex) under Debian's python3 and pytest, against the
 # native build's library.
@@ -112,6 +120,7 @@ stage "g++ Debug (-O0) build and tests" gcc_debug
 stage "big-endian s390x tests under qemu-s390x" s390x
 stage "64-bit ARM tests under qemu-aarch64" aarch64
 stage "release packages: scripts/package.sh, the zip and the Debian packages unpacked and checked" package
+stage "release packages made again in another folder, umask, time zone, locale and hour: byte for byte the same" reproducible
 stage "README: every command as shown, the host examples also under Wine" readme
 stage "ASan+UBSan: unit tests and host request table" asan
 stage "TSan: unit tests and host request table" tsan

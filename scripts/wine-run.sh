@@ -26,13 +26,19 @@ machine() {
   [ -n "$pe" ] && od -An -tx2 -j$((pe + 4)) -N2 "$1" | tr -d ' '
 }
 bits() { case $(machine "$1") in 014c) echo 32 ;; 8664) echo 64 ;; esac; }
-wine=$wine64
+wine=("$wine64")
 if [ -f "${1:-}" ] && [ "$(machine "$1")" = 014c ]; then
-  wine=$wine32
-  [ -x "$wine" ] || {
+  wine=("$wine32")
+  [ -x "$wine32" ] || {
     echo "wine-run: 32-bit Wine is not installed (Debian: dpkg --add-architecture i386 && apt-get update && apt-get install wine32:i386)" >&2
     exit 127
   }
+  # A kernel without 32-bit x86 support cannot run the loader (126): qemu-i386 runs
+  # it, and WINELOADERNOEXEC keeps it from starting itself anew, which would go to
+  # the kernel again. The processes it starts (wineserver, services) are 64-bit.
+  if ! "$wine32" --version >/dev/null 2>&1 && command -v qemu-i386 >/dev/null; then
+    wine=(env WINELOADERNOEXEC=1 qemu-i386 "$wine32")
+  fi
 fi
 export WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY=
 if [ -z "${LUPEX_WINEPREFIX:-}" ]; then
@@ -52,12 +58,12 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   ) 9>"$WINEPREFIX/.lupex-boot.lock"
 fi
 if [ "${LUPEX_WINE_DIRECT:-}" = 1 ]; then
-  WINEDEBUG=-all exec "$wine" "$@"
+  WINEDEBUG=-all exec "${wine[@]}" "$@"
 fi
 out=$(mktemp /tmp/lupex-wine-out.XXXXXX)
 err=$(mktemp /tmp/lupex-wine-err.XXXXXX)
 # The loader's errors (err:module) tell why a program did not start.
-WINEDEBUG=-all,err+module "$wine" "$@" >"$out" 2>"$err"
+WINEDEBUG=-all,err+module "${wine[@]}" "$@" >"$out" 2>"$err"
 rc=$?
 cat "$out"
 loader_errors=$(grep -aE '^[0-9a-f]+:err:module:' "$err")
@@ -84,8 +90,7 @@ if [ $rc -ne 0 ] && [[ "$loader_errors" == *"LdrInitializeThunk Importing dlls"*
     echo "wine-run: $program cannot start: $dll ($needed_by needs it) $reason" >&2
   done <<<"$loader_errors"
 fi
-# 126: the kernel could not execute the 32-bit loader (no 32-bit support, nor a
-# binfmt_misc entry for an emulator).
-[ $rc -eq 126 ] && [ "$wine" = "$wine32" ] &&
-  echo "wine-run: $wine32 does not run on this machine: its kernel runs no 32-bit x86 programs (Debian: qemu-user, with a binfmt_misc entry for i386 programs)" >&2
+# 126: the kernel could not execute the 32-bit loader, and there is no qemu-i386.
+[ $rc -eq 126 ] && [ "${wine[0]}" = "$wine32" ] &&
+  echo "wine-run: $wine32 does not run on this machine: its kernel runs no 32-bit x86 programs (Debian: apt-get install qemu-user)" >&2
 exit $rc

@@ -17,13 +17,17 @@ prefix=$work/prefix
 # here take the same instrumentation, as their runtime is what the libraries call.
 flags=$(sed -n 's/^CMAKE_CXX_FLAGS:STRING=//p' "$build/CMakeCache.txt")
 
+# The library folder as configured: lib, or lib/<multiarch> for a /usr prefix (Debian).
+lib=$(sed -n 's/^CMAKE_INSTALL_LIBDIR:[A-Z]*=//p' "$build/CMakeCache.txt")
+lib=${lib:-lib}
+
 "$cmake" --install "$build" --prefix "$prefix" >"$work/install.log"
 missing=0
-for f in bin/lupex-host include/lupex.h lib/liblupex.so lib/liblupex_static.a \
-         lib/cmake/lupex/lupexConfig.cmake \
-         lib/cmake/lupex/lupexConfigVersion.cmake lib/cmake/lupex/lupexTargets.cmake \
-         lib/cmake/lupex/lupexHostTargets.cmake share/man/man1/lupex-host.1 \
-         lib/pkgconfig/lupex.pc share/doc/lupex/LICENSE share/doc/lupex/README.md \
+for f in bin/lupex-host include/lupex.h $lib/liblupex.so $lib/liblupex_static.a \
+         $lib/cmake/lupex/lupexConfig.cmake \
+         $lib/cmake/lupex/lupexConfigVersion.cmake $lib/cmake/lupex/lupexTargets.cmake \
+         $lib/cmake/lupex/lupexHostTargets.cmake share/man/man1/lupex-host.1 \
+         $lib/pkgconfig/lupex.pc share/doc/lupex/LICENSE share/doc/lupex/README.md \
          share/doc/lupex/CHANGELOG.md; do
   [ -e "$prefix/$f" ] || { echo "FAIL: $f is not installed"; missing=1; }
 done
@@ -60,7 +64,7 @@ fi
 # shellcheck disable=SC2046,SC2086
 for program in pkgconfig_consumer api_consumer; do
   cc -std=c99 -Wall -Wextra -Werror $flags "$consumer/$program.c" \
-    $(PKG_CONFIG_PATH=$prefix/lib/pkgconfig pkg-config --cflags --libs lupex) -o "$work/$program"
-  LD_LIBRARY_PATH=$prefix/lib "$work/$program"
+    $(PKG_CONFIG_PATH=$prefix/$lib/pkgconfig pkg-config --cflags --libs lupex) -o "$work/$program"
+  LD_LIBRARY_PATH=$prefix/$lib "$work/$program"
 done
 echo "install: files in place, installed host, find_package(lupex) consumers of the shared and static libraries and pkg-config consumers work"

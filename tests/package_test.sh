@@ -4,7 +4,8 @@
 # sources, both DLLs through the export, lean DLL and version resource checks, both
 # host programs importing Windows system DLLs only, each host from the package calling
 # the DLL beside it under Wine through the package's own wine-run.sh (32-bit Wine for
-# the 32-bit one), a C program linked against each import library from the package
+# the 32-bit one), the request table answered through each host and DLL of the
+# package, a C program linked against each import library from the package
 # calling all five exports, and a C program linked against each static library
 # calling the C API, without lupex.dll, a program built in MSVC mode linked against
 # each lupex.lib calling the exports, and the C API's liblupex-2.dll through the same
@@ -93,6 +94,10 @@ for dir in win32 win64; do
   expect '+OK 26FVP/Vur1q.7J5YR0oj5Ks1' blowfish 'encrypt secret Hello, world'
   expect '+OK Hello, world' blowfish 'decrypt secret 26FVP/Vur1q.7J5YR0oj5Ks1'
   expect "lupex-host ${version%-windows}" --version
+  # The whole request table through the host and the DLL as the package holds them
+  # (stripped, as shipped), one batch run.
+  bash "$tests/host_replies.sh" "$tests/data/replies.tsv" bash "$wine_run" "$dir/lupex-host.exe" ||
+    fail "$dir/lupex-host.exe with $dir/lupex.dll: the request table"
 done
 
 # A program of one's own, linked against the package's import library and header,
@@ -181,4 +186,4 @@ if [ "$failures" -ne 0 ]; then
   echo "$name: $failures package check(s) failed"
   exit 1
 fi
-echo "$name: contents, checksums, DLL checks, both hosts, import libraries (GNU and MSVC), static libraries and the C API's DLL under Wine ok"
+echo "$name: contents, checksums, DLL checks, both hosts, the request table through both DLLs, import libraries (GNU and MSVC), static libraries and the C API's DLL under Wine ok"

@@ -548,11 +548,13 @@ namespace {
 // one line.
 std::vector<std::string> calls_that_clear() {
     std::vector<std::string> replies;
+    // The buffer contract: LUPEX_BUFFER_MIN bytes, and the request with its terminator
+    // (the decrypt request of the longest text is longer).
     const auto request = [&](lupex_procedure procedure, const std::string &text) {
-        char buffer[LUPEX_BUFFER_MIN];
-        std::memcpy(buffer, text.c_str(), text.size() + 1);
-        procedure(nullptr, nullptr, buffer, nullptr, 0, 0);
-        replies.emplace_back(buffer);
+        std::vector<char> buffer(std::max<std::size_t>(LUPEX_BUFFER_MIN, text.size() + 1));
+        std::memcpy(buffer.data(), text.c_str(), text.size() + 1);
+        procedure(nullptr, nullptr, buffer.data(), nullptr, 0, 0);
+        replies.emplace_back(buffer.data());
     };
     const std::string long_text(672, 't');
     request(blowfish, "encrypt small-stack " + long_text);
