@@ -94,7 +94,7 @@ LUPEX_API int LUPEX_CALL UnloadDll(int reason);
  * blanks; TEXT and PASSWORD are the rest of the line, inner and trailing blanks kept.
  * Only the first 72 bytes of KEY or PASSWORD count. A TEXT of more than 672 bytes
  * to encrypt is refused ("-STRING String too long"): its cipher text would not fit
- * in one reply line. */
+ * in one reply line; so is a decrypted plain text of more than 1,019 bytes. */
 LUPEX_API int LUPEX_CALL blowfish(void *host_a, void *host_b, char *buffer, void *host_d,
                                   int host_e, int host_f);
 
@@ -203,8 +203,7 @@ LUPEX_API LUPEX_NODISCARD int lupex_md5(const void *data, size_t length,
 
 /* A prepared key: the key schedule run once, for a program that encrypts or decrypts
  * many texts under one key. Every lupex_encrypt or lupex_decrypt call runs the whole
- * schedule again, about 23 us, while the blocks of a 100-byte text take a few hundred
- * nanoseconds.
+ * schedule again, which costs as much as encrypting thousands of blocks.
  *
  * The struct is opaque: its size, lupex_key_size(), is all of it that belongs to the
  * API, and its members may change in any release. A program keeps it where it likes
