@@ -42,8 +42,8 @@ extern const std::uint32_t initial_s[4][256];
 // The four S-boxes, each by the address of its first word in a register of its own.
 // The boxes lie at fixed offsets from the key's start, and left to itself the compiler
 // folds those offsets into every load (base, index and displacement) or into vector
-// additions of the indices; on common x86 cores a load with three address parts is a
-// cycle slower than one with two. The empty asm statements hide where the addresses
+// additions of the indices; on common x86 cores a load with three address parts is
+// slower than one with two. The empty asm statements hide where the addresses
 // come from, so each stays a plain base register.
 struct Sboxes {
     const std::uint32_t *box[4];
@@ -57,7 +57,7 @@ inline Sboxes sboxes_of(const BoxSet *boxes) {
 
 // The word of S-box `box` at `offset` bytes from its start (a multiple of 4, below
 // 1,024). Addressing the box by byte offset lets the load use an unscaled index, which
-// is a cycle faster than a scaled one on common x86 cores and costs nothing elsewhere.
+// is faster than a scaled one on common x86 cores and costs nothing elsewhere.
 inline std::uint32_t sbox_word(const Sboxes &s, int box, std::uint32_t offset) {
     std::uint32_t word;
     std::memcpy(&word, reinterpret_cast<const unsigned char *>(s.box[box]) + offset, 4);

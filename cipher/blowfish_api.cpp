@@ -1,5 +1,4 @@
 // The Blowfish functions of the C API: checks, then the core of text_cipher.h.
-#include "cipher/blowfish_api.h"
 
 #include <cstdint>
 #include <cstring>

@@ -16,12 +16,4 @@ char *next_word(char **cursor, char separator);
 // the reply line there. Never inlined, so that the export can clear the stack it used.
 [[gnu::noinline]] void blowfish_request(char *buffer);
 
-// How deep blowfish_request goes below its caller's frame, with a margin: the bytes the
-// export clears after it. Measured by painting (tests/stack_test.cpp), heap calls
-// included: 4,600 bytes on x86-64 Linux (g++ and clang++; 4,924 at -O0), 4,600 on
-// i386 Linux, 4,856 on 64-bit and 4,696 on 32-bit Windows (under Wine), 4,704 on
-// 64-bit ARM and 5,080 on s390x Linux. The BoxSet in the text functions' frames is
-// most of it.
-constexpr std::size_t blowfish_stack_bytes = 6144;
-
 } // namespace lupex

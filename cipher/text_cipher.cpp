@@ -20,9 +20,9 @@ const unsigned char *bytes_of(const char *text) {
 // Blocks enciphered side by side in the text loops. Four on 32-bit x86 too: there the
 // halves of four blocks do not all fit in registers and some move through the stack,
 // yet the loops run faster than with two blocks, which need no stack at all
-// (bench/text_loops.sh times them and counts those moves). Four blocks take about 1.5
-// times as long as one (79 and 52 ns on x86-64), bound by their instructions; one or
-// two, by their rounds' chains of loads. So the last one or two blocks of a text go as
+// (bench/text_loops.sh times them and counts those moves). Four blocks take far less
+// than four times as long as one, bound by their instructions; one or two, by their
+// rounds' chains of loads. So the last one or two blocks of a text go as
 // they are, not padded to four.
 constexpr int lanes = 4;
 
@@ -140,6 +140,7 @@ std::size_t decrypt_text(const BoxSet *boxes, const char *cipher, std::size_t n,
         in += sizeof tail;
         left -= sizeof tail;
     }
+    wipe_memory(tail, sizeof tail);
     // The plain text ends at the first zero byte: the zero fill of its last block, or
     // wherever a wrong key put one. Nothing behind it stays.
     const std::size_t written = static_cast<std::size_t>(o - out);

@@ -76,4 +76,12 @@ inline void md5_hex(const void *data, std::size_t size, char *hex) {
     }
 }
 
+// The work of the md5 export: the digest of the whole text in `buffer` (not null),
+// replied there. Never inlined, so that the export can clear the stack it used.
+[[gnu::noinline]] void md5_request(char *buffer);
+
+// The work behind lupex_md5: the digest of `length` bytes at `data` as 32 hex digits and
+// a terminator in `out`. Never inlined, so that lupex_md5 can clear the stack it used.
+[[gnu::noinline]] void md5_digits(const void *data, std::size_t length, char *out);
+
 } // namespace lupex

@@ -1,8 +1,5 @@
 // lupex_md5, the digest function of the C API.
-#include "digest/md5_api.h"
-
 #include "digest/digest.h"
-#include "digest/md5_procedure.h"
 #include "lupex.h"
 #include "plugin/clear_regs.h"
 #include "plugin/stack_clear.h"

@@ -2,7 +2,6 @@
 #include <cstring>
 
 #include "digest/digest.h"
-#include "digest/md5_procedure.h"
 #include "plugin/clear_regs.h"
 #include "plugin/reply.h"
 #include "plugin/stack_clear.h"

@@ -212,8 +212,7 @@ LUPEX_API LUPEX_NODISCARD int lupex_md5(const void *data, size_t length,
 
 /* A prepared key: the key schedule run once, for a program that encrypts or decrypts
  * many texts under one key. Every lupex_encrypt or lupex_decrypt call runs the whole
- * schedule again, about 23 us, while the blocks of a 100-byte text take a few hundred
- * nanoseconds.
+ * schedule again, which costs as much as encrypting thousands of blocks.
  *
  * The struct is opaque: its size, lupex_key_size(), is all of it that belongs to the
  * API, and its members may change in any release. A program keeps it where it likes

@@ -45,4 +45,30 @@ namespace lupex {
     __asm__ __volatile__("" : : : "memory");
 }
 
+// How many bytes each function clears after its work: how deep that work goes below the
+// function's frame, with a margin. tests/stack_test.cpp measures the depths by painting
+// and holds each under its clear on every target; the measured depths are tabled in
+// docs/DEVELOPING.md (Robustness), and only here are the bytes cleared.
+//
+// The blowfish procedure, and lupex_encrypt, lupex_decrypt and lupex_encpass: the BoxSet
+// that the work keys in its own frame is most of it.
+constexpr std::size_t blowfish_stack_bytes = 6144;
+constexpr std::size_t keyed_stack_bytes = 6144;
+// The md5 procedure and lupex_md5, lupex_key_setup and the calls under a prepared key,
+// which keep only block halves, message words, the padded last blocks and saved
+// registers. Kept tight where the work is small: these calls are short enough that
+// clearing kilobytes would cost a sizeable part of them. Built without optimisation the
+// work keeps everything in memory and goes deeper, and every frame on s390x carries a
+// register save area.
+#if defined(__OPTIMIZE__) && (defined(__x86_64__) || defined(__i386__) || defined(__aarch64__))
+constexpr std::size_t md5_stack_bytes = 512;
+constexpr std::size_t prepared_stack_bytes = 512;
+#else
+constexpr std::size_t md5_stack_bytes = 1024;
+constexpr std::size_t prepared_stack_bytes = 1024;
+#endif
+// The CBC calls under a prepared key: their decryption also keeps a decoding step of
+// cipher blocks (cipher/text_cipher.cpp) on the stack, so twice as much.
+constexpr std::size_t cbc_prepared_stack_bytes = 2 * prepared_stack_bytes;
+
 } // namespace lupex

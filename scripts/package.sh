@@ -84,8 +84,6 @@ if ! (cd "$tree" && DEB_BUILD_OPTIONS="noautodbgsym parallel=$(nproc) ${DEB_BUIL
 fi
 echo "package: dpkg-buildpackage took $((SECONDS - start)) s" >>build/dpkg-buildpackage.log
 debs=()
-# The single package that CPack made before these four.
-rm -f out/lupex_*.deb
 for package in liblupex2 liblupex-dev lupex-host python3-lupex; do
   rm -f out/"$package"_*.deb
   deb=$(cd "$work" && ls "$package"_"$version"_*.deb)

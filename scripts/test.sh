@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Every test, on a fresh machine too: installs what is missing, then builds and runs
-# the suite in each configuration. Ends with one line "N passed, N failed" counting
-# the stages below; any failed stage makes the exit status non-zero.
+# the suite in each configuration. Ends with one line "stages: N passed, N failed"
+# counting the stages below; any failed stage makes the exit status non-zero.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)

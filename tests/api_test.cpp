@@ -653,6 +653,8 @@ TEST(CApi, ErrorStringsAndVersion) {
     for (std::size_t i = 0; i < messages.size(); ++i)
         for (std::size_t j = i + 1; j < messages.size(); ++j)
             EXPECT_EQ(messages[i] == messages[j], i >= 6 && j >= 6) << messages[i];
+    // The version as the build's project() gives it, not as the header says.
+    EXPECT_STREQ(lupex_version(), LUPEX_PROJECT_VERSION);
     EXPECT_STREQ(lupex_version(), LUPEX_VERSION_STRING);
     EXPECT_EQ(LUPEX_VERSION_STRING, std::to_string(LUPEX_VERSION_MAJOR) + "." +
                                         std::to_string(LUPEX_VERSION_MINOR) + "." +

@@ -65,6 +65,11 @@ TEST(Reply, FailureLinesAreCutTooAndNeverUsedAsAFormat) {
     EXPECT_STREQ(buffer.data(), "-KEY Invalid Key");
     reply_fail(buffer.data(), "%s%n", "%x %s");
     EXPECT_STREQ(buffer.data(), "-%s%n %x %s");
+    // Conversions in a key and a text come back through the exports as bytes.
+    const std::string cipher = call_export(blowfish, "encrypt %s%n %n%x %s %p");
+    ASSERT_EQ(cipher.rfind("+OK ", 0), 0u) << cipher;
+    EXPECT_EQ(call_export(blowfish, "decrypt %s%n " + cipher.substr(4)), "+OK %n%x %s %p");
+    EXPECT_EQ(call_export(md5, "%s%n%x %p"), "+OK 307d51ba0582dd0c343c19bb4944eb45");
     const std::string message(2000, 'm');
     reply_fail(buffer.data(), "CODE", message.c_str());
     EXPECT_EQ(std::strlen(buffer.data()), 1023u);
@@ -99,12 +104,17 @@ TEST(Dllinfo, TouchesNothingBeyondTheBytesAHostGuarantees) {
 }
 
 TEST(Hooks, LoadDllDoesNothingAndUnloadDllAnswersOne) {
+    // The host's load information, as bytes that must all stay as they were, and the
+    // procedures answering alike before, between and after the hooks.
+    const std::string before = call_export(blowfish, "encrypt k hooks");
     LoadDll(nullptr);
-    int value = 42;
-    LoadDll(&value);
-    EXPECT_EQ(value, 42);
+    std::vector<unsigned char> info(256, 0xa5);
+    LoadDll(info.data());
+    EXPECT_EQ(std::count(info.begin(), info.end(), 0xa5), 256);
+    EXPECT_EQ(call_export(blowfish, "encrypt k hooks"), before);
     for (int reason : {0, 1, -1, 0x7fffffff})
         EXPECT_EQ(UnloadDll(reason), 1);
+    EXPECT_EQ(call_export(blowfish, "encrypt k hooks"), before);
 }
 
 TEST(Heap, BlocksComeZeroedAndNullReleasesAreHarmless) {

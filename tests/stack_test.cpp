@@ -19,11 +19,10 @@
 #include <gtest/gtest.h>
 
 #include "cipher/blowfish.h"
-#include "cipher/blowfish_api.h"
 #include "cipher/blowfish_procedure.h"
 #include "cipher/text_cipher.h"
-#include "digest/md5_api.h"
-#include "digest/md5_procedure.h"
+#include "digest/digest.h"
+#include "plugin/stack_clear.h"
 #include "support.h"
 
 #if defined(_WIN32)
