@@ -240,8 +240,9 @@ std::size_t encrypt_cbc_text(const BoxSet *boxes, const unsigned char (&iv)[cbc_
 std::size_t decrypt_cbc_text(const BoxSet *boxes, const CbcText &text, std::size_t blocks,
                              unsigned char *out) {
     // One step's cipher blocks, behind the block that the first of them chains to: the
-    // IV, or the last block of the step before.
-    unsigned char step[8 + cbc_step_bytes];
+    // IV, or the last block of the step before. Zeroed, so that the lanes that run past
+    // a short last step decipher defined bytes.
+    unsigned char step[8 + cbc_step_bytes] = {};
     const std::size_t total = cbc_iv_bytes + 8 * blocks;
     const char *in = text.chars;
     unsigned char *o = out;
@@ -254,8 +255,8 @@ std::size_t decrypt_cbc_text(const BoxSet *boxes, const CbcText &text, std::size
         in += chars;
         done += bytes;
         // Three blocks left go as four, one as two, as in the ECB loop: the blocks read
-        // beyond the step's own stay inside `step` (whatever it holds there), and their
-        // results are dropped.
+        // beyond the step's own stay inside `step` (zeros, or an earlier step's blocks),
+        // and their results are dropped.
         const unsigned char *block = step + 8;
         std::size_t left = static_cast<std::size_t>(into + bytes - block) / 8;
         for (; left >= 3; left -= std::min<std::size_t>(left, lanes), block += 8 * lanes)
