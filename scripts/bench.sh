@@ -5,6 +5,7 @@
 # every pair takes about half a minute. With --python instead: the Python module's
 # one-shot and prepared-key encrypt of 100 bytes beside the same C API calls
 # (bench/python_overhead.py, about ten seconds).
+[ -n "${BASH_VERSION:-}" ] || { echo "$0: a bash script: run it as bash $0" >&2; exit 2; }
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh --bench

@@ -11,6 +11,7 @@
 # the native build, out/liblupex2_VERSION_ARCH.deb, out/liblupex-dev_... and
 # out/lupex-host_... and out/python3-lupex_VERSION_all.deb. Builds what it needs; prints the zip's path, then the
 # Debian packages'.
+[ -n "${BASH_VERSION:-}" ] || { echo "$0: a bash script: run it as bash $0" >&2; exit 2; }
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh --package

@@ -22,6 +22,7 @@
 # where 32-bit Wine cannot be had. --native: only what the library and host need;
 # --package: only what scripts/package.sh needs; --bench: only what scripts/bench.sh
 # needs.
+[ -n "${BASH_VERSION:-}" ] || { echo "$0: a bash script: run it as bash $0" >&2; exit 2; }
 set -euo pipefail
 
 packages=(

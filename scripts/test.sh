@@ -2,6 +2,7 @@
 # Every test, on a fresh machine too: installs what is missing, then builds and runs
 # the suite in each configuration. Ends with one line "stages: N passed, N failed"
 # counting the stages below; any failed stage makes the exit status non-zero.
+[ -n "${BASH_VERSION:-}" ] || { echo "$0: a bash script: run it as bash $0" >&2; exit 2; }
 set -uo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)

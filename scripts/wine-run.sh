@@ -13,6 +13,7 @@
 # stream): then the caller makes sure that a pipe held open by wineserver does not
 # matter.
 # usage: wine-run.sh PROGRAM.exe [ARGUMENTS...]
+[ -n "${BASH_VERSION:-}" ] || { echo "$0: a bash script: run it as bash $0" >&2; exit 2; }
 set -u
 wine64=/usr/lib/wine/wine64 wine32=/usr/lib/wine/wine
 [ -x "$wine64" ] || wine64=$(command -v wine64 || true)
