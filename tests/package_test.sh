@@ -162,9 +162,10 @@ else
 fi
 grep -n 'scripts/' "$wine_run" && fail "wine-run.sh names files that the zip does not hold"
 # Run with sh (dash on Debian) it says that it is a bash script, and runs nothing.
-dash "$wine_run" consumer.exe >"$work/out" 2>&1
-[ $? -eq 2 ] && grep -q "a bash script: run it as bash" "$work/out" ||
-  fail "wine-run.sh under dash: $(cat "$work/out")"
+status=0
+dash "$wine_run" consumer.exe >"$work/out" 2>&1 || status=$?
+[ "$status" -eq 2 ] && grep -q "a bash script: run it as bash" "$work/out" ||
+  fail "wine-run.sh under dash: status $status, $(cat "$work/out")"
 
 # Without LUPEX_WINEPREFIX, wine-run.sh keeps one prefix in the user's cache folder
 # and makes it only once.
