@@ -21,7 +21,9 @@ stage() {
 }
 
 build() { cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j "$jobs" "${@:2}" >/dev/null; }
-run_ctest() { ctest --preset "$1" --timeout 600; }
+# The tests of one configuration run two at a time (one per core): the unit suite
+# beside the host's and the package's own checks.
+run_ctest() { ctest --preset "$1" --timeout 600 -j "$jobs"; }
 
 native() { build native && run_ctest native; }
 i386() { build i386 --target lupex_tests lupex-host lupex_static && run_ctest i386; }
@@ -97,6 +99,17 @@ memcheck() {
 # Each fuzz target for a bounded time from a copy of its seed corpus (fuzz/run.sh),
 # short enough to keep the whole run well under 15 minutes; longer runs are separate.
 fuzz_seconds=${LUPEX_FUZZ_SECONDS:-10}
+# The targets run side by side, one per core, each for the whole of its time: each
+# prints only its statistics (or its failure) when it ends.
+fuzz_side_by_side() {
+  local pids=() status=0 target pid
+  for target in "$@"; do
+    bash fuzz/run.sh "$target" "$fuzz_seconds" &
+    pids+=($!)
+  done
+  for pid in "${pids[@]}"; do wait "$pid" || status=1; done
+  return $status
+}
 
 # One throw-away Wine prefix for the whole run (scripts/wine-run.sh uses it).
 LUPEX_WINEPREFIX=$(mktemp -d /tmp/lupex-wine.XXXXXX)
@@ -127,9 +140,11 @@ stage "ASan+UBSan: unit tests and host request table" asan
 stage "TSan: unit tests and host request table" tsan
 stage "valgrind memcheck: unit tests and host request table (Release)" memcheck
 stage "fuzz targets: build" build fuzz
-for corpus in fuzz/corpus/*/; do
-  target=$(basename "$corpus")
-  stage "fuzz $target (${fuzz_seconds} s)" bash fuzz/run.sh "$target" "$fuzz_seconds"
+fuzz_targets=()
+for corpus in fuzz/corpus/*/; do fuzz_targets+=("$(basename "$corpus")"); done
+for ((i = 0; i < ${#fuzz_targets[@]}; i += jobs)); do
+  group=("${fuzz_targets[@]:i:jobs}")
+  stage "fuzz ${group[*]} (${fuzz_seconds} s each, side by side)" fuzz_side_by_side "${group[@]}"
 done
 
 echo
