@@ -81,37 +81,28 @@ def _load() -> ctypes.CDLL:
             "runtime package, or set LUPEX_LIBRARY to the file of a build"
         ) from error
     c_size_p = ctypes.POINTER(ctypes.c_size_t)
+    # The cipher calls, ECB and CBC alike: key or prepared key, input, output room.
+    one_shot = [ctypes.c_char_p, ctypes.c_size_t, ctypes.c_char_p, ctypes.c_size_t,
+                ctypes.c_char_p, ctypes.c_size_t, c_size_p]
+    with_key = [ctypes.c_char_p, ctypes.c_char_p, ctypes.c_size_t, ctypes.c_char_p,
+                ctypes.c_size_t, c_size_p]
     signatures = {
         # name: (return type, argument types)
-        "lupex_encrypt": (ctypes.c_int, [ctypes.c_char_p, ctypes.c_size_t, ctypes.c_char_p,
-                                         ctypes.c_size_t, ctypes.c_char_p, ctypes.c_size_t,
-                                         c_size_p]),
-        "lupex_decrypt": (ctypes.c_int, [ctypes.c_char_p, ctypes.c_size_t, ctypes.c_char_p,
-                                         ctypes.c_size_t, ctypes.c_char_p, ctypes.c_size_t,
-                                         c_size_p]),
+        "lupex_encrypt": (ctypes.c_int, one_shot),
+        "lupex_decrypt": (ctypes.c_int, one_shot),
         "lupex_encpass": (ctypes.c_int, [ctypes.c_char_p, ctypes.c_size_t, ctypes.c_char_p]),
         "lupex_md5": (ctypes.c_int, [ctypes.c_char_p, ctypes.c_size_t, ctypes.c_char_p]),
         "lupex_key_size": (ctypes.c_size_t, []),
         "lupex_key_setup": (ctypes.c_int, [ctypes.c_char_p, ctypes.c_char_p, ctypes.c_size_t]),
-        "lupex_encrypt_with": (ctypes.c_int, [ctypes.c_char_p, ctypes.c_char_p, ctypes.c_size_t,
-                                              ctypes.c_char_p, ctypes.c_size_t, c_size_p]),
-        "lupex_decrypt_with": (ctypes.c_int, [ctypes.c_char_p, ctypes.c_char_p, ctypes.c_size_t,
-                                              ctypes.c_char_p, ctypes.c_size_t, c_size_p]),
+        "lupex_encrypt_with": (ctypes.c_int, with_key),
+        "lupex_decrypt_with": (ctypes.c_int, with_key),
         "lupex_key_wipe": (None, [ctypes.c_char_p]),
         "lupex_encrypt_cbc_capacity": (ctypes.c_size_t, [ctypes.c_size_t]),
         "lupex_decrypt_cbc_capacity": (ctypes.c_size_t, [ctypes.c_size_t]),
-        "lupex_encrypt_cbc": (ctypes.c_int, [ctypes.c_char_p, ctypes.c_size_t, ctypes.c_char_p,
-                                             ctypes.c_size_t, ctypes.c_char_p, ctypes.c_size_t,
-                                             c_size_p]),
-        "lupex_decrypt_cbc": (ctypes.c_int, [ctypes.c_char_p, ctypes.c_size_t, ctypes.c_char_p,
-                                             ctypes.c_size_t, ctypes.c_char_p, ctypes.c_size_t,
-                                             c_size_p]),
-        "lupex_encrypt_cbc_with": (ctypes.c_int, [ctypes.c_char_p, ctypes.c_char_p,
-                                                  ctypes.c_size_t, ctypes.c_char_p,
-                                                  ctypes.c_size_t, c_size_p]),
-        "lupex_decrypt_cbc_with": (ctypes.c_int, [ctypes.c_char_p, ctypes.c_char_p,
-                                                  ctypes.c_size_t, ctypes.c_char_p,
-                                                  ctypes.c_size_t, c_size_p]),
+        "lupex_encrypt_cbc": (ctypes.c_int, one_shot),
+        "lupex_decrypt_cbc": (ctypes.c_int, one_shot),
+        "lupex_encrypt_cbc_with": (ctypes.c_int, with_key),
+        "lupex_decrypt_cbc_with": (ctypes.c_int, with_key),
         "lupex_error_string": (ctypes.c_char_p, [ctypes.c_int]),
         "lupex_version": (ctypes.c_char_p, []),
     }
